@@ -1,0 +1,3 @@
+#include "update/UpdateState.h"
+
+UpdateState updateState;
