@@ -25,10 +25,10 @@ struct UpdatePackage {
     char firmwareFileName[33];
     uint32_t firmwareFileSize;
     uint32_t bufferSize;
-    uint8_t* firmwareImage;  // owned; firmwareFileSize bytes
+    uint8_t* firmwareImage; // owned; firmwareFileSize bytes
     char epsFileName[33];
     uint32_t epsFileSize;
-    uint8_t* epsImage;  // epsFileSize bytes; lives until the process ends
+    uint8_t* epsImage; // epsFileSize bytes; lives until the process ends
     char epsVersion[8];
     PackageOptions options;
 };
@@ -43,7 +43,7 @@ inline constexpr PackageResult NoHeader = 2;
 inline constexpr PackageResult NoOptionSection = 3;
 inline constexpr PackageResult NoImageSize = 4;
 inline constexpr PackageResult NoMemory = 5;
-inline constexpr PackageResult UnsoundSizes = 6;  // chunk size 0, or no whole chunk
+inline constexpr PackageResult UnsoundSizes = 6; // chunk size 0, or no whole chunk
 inline constexpr PackageResult NoIdentity = 7;
 inline constexpr PackageResult NoIdentitySeparator = 8;
 inline constexpr PackageResult FileNameTooLong = 9;
@@ -53,7 +53,7 @@ inline constexpr PackageResult ImageTooShort = 12;
 inline constexpr PackageResult EpsNotFound = 20;
 inline constexpr PackageResult EpsReadFailed = 21;
 inline constexpr PackageResult EpsTooShort = 22;
-}  // namespace packageresult
+} // namespace packageresult
 
 inline constexpr uint32_t kDefaultBufferSize = 8192;
 inline constexpr uint8_t kDefaultUpdateWaitTime = 15;

@@ -5,7 +5,7 @@
 namespace {
 PassThroughAccess* installedPassThrough = nullptr;
 AspiLibrary* installedAspi = nullptr;
-}  // namespace
+} // namespace
 
 PassThroughAccess& passThroughAccess()
 {

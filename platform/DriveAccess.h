@@ -29,7 +29,7 @@ struct PassThroughRequest {
     uint8_t senseInfoLength;
     uint8_t dataIn;
     uint32_t dataTransferLength;
-    uint32_t timeOutValue;  // seconds
+    uint32_t timeOutValue; // seconds
     void* dataBuffer;
     uint32_t senseInfoOffset;
     uint8_t cdb[16];

@@ -57,7 +57,7 @@ public:
     virtual Handle createEvent() = 0;
     virtual void setEvent(Handle event) = 0;
     virtual void resetEvent(Handle event) = 0;
-    virtual void waitEvent(Handle event) = 0;  // without time limit
+    virtual void waitEvent(Handle event) = 0; // without time limit
     virtual void closeEvent(Handle event) = 0;
 
     // Files, read-only with other readers allowed (CreateFileA, ReadFile,

@@ -9,7 +9,7 @@
 
 #include "platform/Platform.h"
 
-using ColorRef = uint32_t;  // 0x00BBGGRR
+using ColorRef = uint32_t; // 0x00BBGGRR
 
 inline constexpr unsigned WM_CTLCOLORSTATIC_ = 0x0138;
 inline constexpr unsigned WM_ICONERASEBKGND_ = 0x0027;
@@ -21,7 +21,7 @@ inline constexpr int ICON_SMALL_ = 0;
 inline constexpr int ICON_BIG_ = 1;
 inline constexpr uint8_t DEFAULT_CHARSET_ = 1;
 
-struct WindowState;  // defined by each implementation
+struct WindowState; // defined by each implementation
 
 class CFont {
 public:
@@ -36,7 +36,7 @@ public:
     bool exists() const { return handle != nullptr; }
 
     Handle handle = nullptr;
-    int tenthsOfPoint = 0;  // as asked, for the model and the tests
+    int tenthsOfPoint = 0; // as asked, for the model and the tests
     std::string face;
 };
 
@@ -107,10 +107,10 @@ public:
 
 class CProgressCtrl : public CWnd {
 public:
-    void setRange(int lower, int upper);  // PBM_SETRANGE, 16-bit limits
-    int setStep(int step);                // PBM_SETSTEP
-    int setPos(int position);             // PBM_SETPOS
-    int stepIt();                         // PBM_STEPIT
+    void setRange(int lower, int upper); // PBM_SETRANGE, 16-bit limits
+    int setStep(int step);               // PBM_SETSTEP
+    int setPos(int position);            // PBM_SETPOS
+    int stepIt();                        // PBM_STEPIT
 };
 
 class CDialog : public CWnd {

@@ -19,7 +19,7 @@ struct ScriptedFile {
     uint32_t position = 0;
 };
 
-}  // namespace
+} // namespace
 
 ScriptedSystem::ScriptedSystem() = default;
 
@@ -161,7 +161,7 @@ void ScriptedSystem::waitEvent(Handle event)
     auto* e = static_cast<ScriptedEvent*>(event);
     std::unique_lock lock(e->mutex);
     e->signalled.wait(lock, [e] { return e->set; });
-    e->set = false;  // automatic reset
+    e->set = false; // automatic reset
 }
 
 void ScriptedSystem::closeEvent(Handle event)

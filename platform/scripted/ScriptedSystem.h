@@ -48,7 +48,7 @@ public:
 
     // --- what the test reads ---
     std::vector<RecordedMessageBox> messageBoxes() const;
-    std::vector<uint32_t> waits() const;  // every waitMilliseconds, in order
+    std::vector<uint32_t> waits() const; // every waitMilliseconds, in order
     std::vector<std::string> openedFiles() const;
     int openFileCount() const { return openFiles_.load(); }
     int liveEventCount() const { return liveEvents_.load(); }
