@@ -49,12 +49,12 @@ TEST_F(AspiTest, RequestBlockCarriesTheEntryAndTheCommand)
     EXPECT_EQ(s.SRB_HaId, 1);
     EXPECT_EQ(s.SRB_Target, 3);
     EXPECT_EQ(s.SRB_Lun, 0);
-    EXPECT_EQ(s.SRB_Hdr_Rsvd, 0u);
-    EXPECT_EQ(s.SRB_BufLen, 256u);
-    EXPECT_EQ(s.SRB_BufPointer, data);
+    EXPECT_EQ(unpacked(s.SRB_Hdr_Rsvd), 0u);
+    EXPECT_EQ(unpacked(s.SRB_BufLen), 256u);
+    EXPECT_EQ(unpacked(s.SRB_BufPointer), data);
     EXPECT_EQ(s.SRB_SenseLen, 14);
     EXPECT_EQ(s.SRB_CDBLen, 10);
-    EXPECT_NE(s.SRB_PostProc, nullptr);
+    EXPECT_NE(unpacked(s.SRB_PostProc), nullptr);
     EXPECT_EQ(0, std::memcmp(s.CDBByte, cdb, 10));
     for (int i = 10; i < 16; ++i)
         EXPECT_EQ(s.CDBByte[i], 0);
@@ -180,7 +180,7 @@ TEST_F(AspiTest, DataOutCopyFollowsTheAdapterAlignmentAndIsAlwaysReleased)
             data[i] = static_cast<uint8_t>(i);
         const std::vector<uint8_t> original = data;
         run(data.data(), 300, cdb, 10, SRB_DIR_OUT);
-        EXPECT_NE(aspi.sent.SRB_BufPointer, data.data());
+        EXPECT_NE(unpacked(aspi.sent.SRB_BufPointer), data.data());
         EXPECT_EQ(reinterpret_cast<uintptr_t>(aspi.sent.SRB_BufPointer) & row.mask, 0u);
         EXPECT_TRUE(aspi.copyWasLiveWhileSent);
         EXPECT_EQ(aspi.sentData, original);
@@ -265,7 +265,7 @@ TEST_F(AspiTest, AdapterInquirySetsItsFieldsAndKeepsTheAnswer)
     EXPECT_EQ(aspi.inquirySent.SRB_Cmd, SC_HA_INQUIRY);
     EXPECT_EQ(aspi.inquirySent.SRB_HaId, 1);
     EXPECT_EQ(aspi.inquirySent.SRB_Flags, 0);
-    EXPECT_EQ(aspi.inquirySent.SRB_Hdr_Rsvd, 0u);
+    EXPECT_EQ(unpacked(aspi.inquirySent.SRB_Hdr_Rsvd), 0u);
     EXPECT_EQ(block->HA_Count, 2);
     EXPECT_EQ(block->HA_Unique[0] | block->HA_Unique[1] << 8, 3);
     EXPECT_EQ(block->HA_Unique[3], 16);

@@ -200,9 +200,9 @@ TEST_F(CommandsTest, BlocksLengthsAndDirectionsThroughAspi)
             std::memcpy(wire.data(), aspi.sent.CDBByte, 16);
             EXPECT_EQ(wire, expectedOnTheWire(row.block, length)) << row.name;
             EXPECT_EQ(aspi.sent.SRB_Flags, row.flags | SRB_EVENT_NOTIFY) << row.name;
-            EXPECT_EQ(aspi.sent.SRB_BufLen, row.dataLength) << row.name;
+            EXPECT_EQ(unpacked(aspi.sent.SRB_BufLen), row.dataLength) << row.name;
             if (row.hasBuffer) {
-                EXPECT_EQ(aspi.sent.SRB_BufPointer, scratch) << row.name;
+                EXPECT_EQ(unpacked(aspi.sent.SRB_BufPointer), scratch) << row.name;
             }
         }
     }

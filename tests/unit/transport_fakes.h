@@ -18,6 +18,13 @@
 #include "transport/AspiRecords.h"
 #include "transport/DriveRecords.h"
 
+// Fields of the 1-byte packed request blocks may sit at any address; tests
+// compare copies of them rather than references.
+template <typename T> T unpacked(T value)
+{
+    return value;
+}
+
 // Counts the underlying allocations of aligned buffers; tests can make the
 // next ones fail.
 struct AllocationWatch {
@@ -101,7 +108,7 @@ public:
             // The system may use the buffer as it likes once it has it.
             std::memset(data, 0xEE, request.dataTransferLength);
         }
-        if (request.dataIn == SCSI_IOCTL_DATA_IN_ && data != nullptr)
+        if (request.dataIn == SCSI_IOCTL_DATA_IN_ && data != nullptr && !dataToReturn.empty())
             std::memcpy(data, dataToReturn.data(),
                         std::min<size_t>(dataToReturn.size(), request.dataTransferLength));
         request.scsiStatus = scsiStatus;
