@@ -461,6 +461,13 @@ struct DialogAccess {
             w->object = b.control;
         }
     }
+    static void unbind(CDialog& dialog, ModalRun& run)
+    {
+        for (int i = 0; i < dialog.bindingCount_; ++i) {
+            CWnd* control = dialog.bindings_[i].control;
+            if (control != nullptr && runOwning(control->state) == &run) control->state = nullptr;
+        }
+    }
     static CWnd* parent(CDialog& dialog) { return dialog.parent_; }
 };
 
@@ -515,6 +522,7 @@ intptr_t CDialog::doModal()
         ModalRun& run;
         ~Cleanup()
         {
+            DialogAccess::unbind(dialog, run);
             for (auto& child : run.children)
                 if (child->object != nullptr && child->object->state == child.get())
                     child->object->state = nullptr;
