@@ -367,7 +367,7 @@ struct TerminalFrontEnd::Impl {
         for (WindowState* b : buttons) {
             char mnemonic = 0;
             const std::string label = stripMnemonic(b->text, &mnemonic);
-            row += " " + buttonText(label, mnemonic, b->enabled, focus == b);
+            row += (row.empty() ? "" : " ") + buttonText(label, mnemonic, b->enabled, focus == b);
         }
         if (!row.empty()) {
             lines.push_back("");
@@ -396,8 +396,8 @@ struct TerminalFrontEnd::Impl {
         std::string row;
         const auto buttons = boxButtons(flags);
         for (size_t i = 0; i < buttons.size(); ++i)
-            row += " " + buttonText(buttons[i].label, buttons[i].key, true,
-                                    static_cast<int>(i) == focused);
+            row += (i == 0 ? "" : " ") + buttonText(buttons[i].label, buttons[i].key, true,
+                                                    static_cast<int>(i) == focused);
         lines.push_back(row);
         lines.push_back(rule(""));
         return lines;
