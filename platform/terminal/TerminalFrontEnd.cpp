@@ -23,6 +23,8 @@ namespace {
 constexpr int kDefaultColumns = 80;
 constexpr size_t kMaxContentWidth = 98;
 constexpr size_t kLineProgressCells = 20;
+constexpr const char* kKeyHelp =
+    "  Arrows/Tab: move   Enter: press   Esc: cancel   underlined letter: that button";
 
 enum Key : int {
     KeyEnd = -1,
@@ -521,6 +523,14 @@ struct TerminalFrontEnd::Impl {
         out << text << std::flush;
     }
 
+    // Lines mode reads without a terminal's echo: show what was read, so that
+    // the transcript reads like a session and output starts on a new line.
+    void echoLine(const std::string& line)
+    {
+        const bool echoed = settings.input == nullptr && isatty(STDIN_FILENO) == 1;
+        if (!echoed) out << trim(line) << '\n';
+    }
+
     void printLines(const std::vector<std::string>& lines)
     {
         for (const std::string& line : lines)
@@ -594,7 +604,9 @@ struct TerminalFrontEnd::Impl {
         enterRaw();
         dropTypeAhead();
         while (!modelDialogEnded(dialog)) {
-            draw(convert(dialogSource(dialog)), false);
+            auto screen = convert(dialogSource(dialog));
+            screen.push_back(kKeyHelp);
+            draw(screen, false);
             const int key = readKey();
             if (key == KeyEnd) {
                 endAtEndOfInput(dialog);
@@ -645,6 +657,7 @@ struct TerminalFrontEnd::Impl {
                 endAtEndOfInput(dialog);
                 return;
             }
+            echoLine(line);
             const std::string word = lower(trim(line));
             if (word.empty()) continue;
             if (std::all_of(word.begin(), word.end(),
@@ -731,6 +744,7 @@ struct TerminalFrontEnd::Impl {
                 inputEnded = true;
                 return unattendedMessageBoxAnswer(flags);
             }
+            echoLine(line);
             const std::string word = lower(trim(line));
             if (word.empty() && buttons.size() == 1) return buttons[0].answer;
             for (const BoxButton& b : buttons)
