@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -129,12 +130,17 @@ protected:
         resetDriveTable();
     }
 
+    // A text of at most 4 characters into a 5-byte field, zero-filled.
+    static void putText(char (&field)[5], const char* text)
+    {
+        std::memset(field, 0, sizeof field);
+        std::memcpy(field, text, std::min<size_t>(std::strlen(text), 4));
+    }
+
     static void setVersions(const char* packageVersion, const char* driveRevision)
     {
-        std::memset(package.firmwareVersion, 0, sizeof package.firmwareVersion);
-        std::strncpy(package.firmwareVersion, packageVersion, 4);
-        std::memset(driveEntries[2].revision, 0, sizeof driveEntries[2].revision);
-        std::strncpy(driveEntries[2].revision, driveRevision, 4);
+        putText(package.firmwareVersion, packageVersion);
+        putText(driveEntries[2].revision, driveRevision);
     }
 
     ScriptedSystem system;
