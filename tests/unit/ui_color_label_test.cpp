@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/model/ModelWindows.h"
 #include "ui/ColorLabel.h"
 
 namespace {
@@ -112,15 +112,25 @@ TEST(ColorLabel, ASecondFontReplacesTheFirstInThePaint)
     EXPECT_EQ(std::count(dc.calls.begin(), dc.calls.end(), "font"), 1);
 }
 
-TEST(ColorLabel, ReleasesItsGraphicsObjectsOnce)
+TEST(ColorLabel, KeepsNoMoreThanOneBrushAndOneFontAlive)
 {
-    // Destruction after replacements must release only what the label still
-    // owns; a double release shows up under the sanitizers.
-    auto label = std::make_unique<ColorLabel>();
-    label->setBackColor(1);
-    label->setBackColor(2);
-    label->createPointFont(90, "Arial");
-    label->createPointFont(100, "Arial");
-    label.reset();
-    SUCCEED();
+    const int fonts = modelLiveFonts();
+    const int brushes = modelLiveBrushes();
+    {
+        ColorLabel label;
+        label.setBackColor(0x00FF00);
+        label.setBackColor(0x0000FF);
+        label.createPointFont(150, "Times New Roman");
+        label.createPointFont(85, "Arial");
+        EXPECT_EQ(modelLiveBrushes(), brushes + 1);
+        EXPECT_EQ(modelLiveFonts(), fonts + 1);
+    }
+    EXPECT_EQ(modelLiveBrushes(), brushes);
+    EXPECT_EQ(modelLiveFonts(), fonts);
+    {
+        // A label that never got either releases nothing of anybody else's.
+        ColorLabel plain;
+    }
+    EXPECT_EQ(modelLiveBrushes(), brushes);
+    EXPECT_EQ(modelLiveFonts(), fonts);
 }

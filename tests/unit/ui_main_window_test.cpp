@@ -331,16 +331,29 @@ TEST_F(MainWindowTest, NoUpdateWithoutAListedDrive)
     });
 }
 
-TEST_F(MainWindowTest, MinimisedWindowDrawsItsIcon)
+TEST_F(MainWindowTest, MinimisedWindowDrawsItsIconCentred)
 {
     MainWindow window;
     prepare(window);
     run(window, [&](CDialog& d) {
         EXPECT_EQ(window.onQueryDragIcon(), window.appIcon);
         EXPECT_FALSE(window.onPaint());
+        EXPECT_TRUE(d.state->drawnIcons.empty());
+
         d.state->iconic = true;
+        d.state->sentMessages.clear();
         EXPECT_TRUE(window.onPaint());
         d.state->iconic = false;
+
+        int width = 0, height = 0;
+        window.getClientSize(width, height);
+        const int icon = CDialog::getSystemMetrics(SM_CXICON_);
+        EXPECT_EQ(d.state->sentMessages, std::vector<unsigned>{WM_ICONERASEBKGND_});
+        ASSERT_EQ(d.state->drawnIcons.size(), 1u);
+        EXPECT_EQ(d.state->drawnIcons[0].x, (width - icon + 1) / 2);
+        EXPECT_EQ(d.state->drawnIcons[0].y,
+                  (height - CDialog::getSystemMetrics(SM_CYICON_) + 1) / 2);
+        EXPECT_EQ(d.state->drawnIcons[0].icon, window.appIcon);
         EXPECT_TRUE(modelClick(d, IDCANCEL_));
     });
 }
