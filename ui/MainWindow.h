@@ -14,6 +14,9 @@ public:
     MainWindow();
     ~MainWindow() override;
 
+    // Runs the window modally; activeMainWindow() names it meanwhile.
+    intptr_t doModal() override;
+
     bool onInitDialog() override;
     bool onCommand(unsigned id, unsigned notifyCode) override;
     bool onPaint() override;
@@ -28,6 +31,14 @@ public:
     CProgressCtrl progressBar;
     CComboBox driveList;
     Handle appIcon = nullptr;
+
+    // The operations one update runs through, replaceable in tests.
+    struct UpdateSteps {
+        int (*checkEligibility)();
+        int (*monitorProgress)();
+        void (*launchRestartCopy)(CWnd* owner);
+    };
+    UpdateSteps steps;
 };
 
 // The main window while it runs modally (the progress monitor draws on it);

@@ -27,3 +27,8 @@ public:
 std::string noticeVendorText(const char* inquiryList);
 std::string noticeModelName(const char* inquiryList);
 std::string noticeKindWord(unsigned cautionKind);
+std::string noticeHeadline(const char* inquiryList);
+std::string noticeMakerName(const std::string& vendorText);
+std::string noticeCaption(const std::string& modelName, const char* firmwareVersion);
+std::string buildNoticeText(const std::string& vendorText, const std::string& kindWord,
+                            const std::string& modelName);
