@@ -1,7 +1,0 @@
-// Stands in for the progress monitor until it is built: no update runs.
-#include "update/ProgressMonitor.h"
-
-int monitorProgress()
-{
-    return 0;
-}
