@@ -1,6 +1,7 @@
 // The firmware images the description file names, the package identity and
 // the window title.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -123,6 +124,7 @@ PackageResult loadImagesAndIdentity()
     if (package.bufferSize == 0 || package.bufferSize > package.firmwareFileSize)
         return packageresult::UnsoundSizes;
 
+    releaseFirmwareImage(); // a buffer from an earlier reading is not kept twice
     package.firmwareImage = static_cast<uint8_t*>(allocateZeroed(package.firmwareFileSize));
     if (package.firmwareImage == nullptr) return packageresult::NoMemory;
     PackageResult result = loadImage(package.firmwareFileName, package.firmwareImage,
@@ -132,6 +134,7 @@ PackageResult loadImagesAndIdentity()
     if (package.epsFileName[0] != '\0') {
         if (package.epsVersion[0] == '\0') return packageresult::NoIdentity;
         if (package.epsFileSize == 0) package.epsFileSize = kDefaultEpsImageSize;
+        std::free(package.epsImage);
         package.epsImage = static_cast<uint8_t*>(allocateZeroed(package.epsFileSize));
         if (package.epsImage == nullptr) return packageresult::NoMemory;
         result = loadImage(package.epsFileName, package.epsImage, package.epsFileSize, kEpsCodes);

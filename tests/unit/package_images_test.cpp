@@ -424,3 +424,14 @@ TEST_F(PackageTest, ResetReleasesBothImagesAndRestoresTheDefaults)
     releaseFirmwareImage(); // a second release is harmless
     EXPECT_EQ(package.firmwareFileSize, 16384u);
 }
+
+TEST_F(PackageTest, ReadingAgainWithoutResetKeepsNoStaleBuffer)
+{
+    system.addFile("eps.bin", imageBytes(65536));
+    const std::string identity = kBaseIdentity + "EPS FIRMWAREFILENAME=eps.bin\nEPS VERSION=E1\n";
+    ASSERT_EQ(read(identity), packageresult::Ok);
+    // The sanitizer build reports the first buffers if the second reading drops them.
+    ASSERT_EQ(read(identity), packageresult::Ok);
+    expectImage(package.firmwareImage, imageBytes(16384), 16384);
+    expectImage(package.epsImage, imageBytes(65536), 65536);
+}
