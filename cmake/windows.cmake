@@ -1,18 +1,28 @@
 # Windows build (mingw-w64): the real Win32 program, one self-contained
-# executable, and the virtual drive built as WNASPI32.DLL for the Wine tests.
+# executable, the virtual drive built as WNASPI32.DLL and the window reader for
+# the Wine tests.
 enable_language(RC)
 
 file(GLOB ORV_WIN32_PLATFORM CONFIGURE_DEPENDS platform/win32/*.cpp)
+# The stand-in for the drive access leaves the build once the real one is there.
+file(GLOB ORV_WIN32_DRIVE_SOURCES CONFIGURE_DEPENDS platform/win32/*Drive*.cpp)
+list(FILTER ORV_WIN32_DRIVE_SOURCES EXCLUDE REGEX "Stub\\.cpp$")
+if(ORV_WIN32_DRIVE_SOURCES)
+  list(FILTER ORV_WIN32_PLATFORM EXCLUDE REGEX "Win32DriveAccessStub\\.cpp$")
+endif()
 add_library(orv_platform_win32 STATIC ${ORV_WIN32_PLATFORM})
 orv_target_defaults(orv_platform_win32)
 target_link_libraries(orv_platform_win32 PUBLIC orv_system)
 
 set(ORV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
+# The whole system library goes in: the application object is a global that no
+# other code names, so the linker would otherwise leave it out.
 add_executable(orvupdate WIN32 platform/win32/main/winmain.cpp resources/orvupdate.rc)
 orv_target_defaults(orvupdate)
-target_link_libraries(orvupdate PRIVATE orv_system orv_platform_win32 orv_system
-  comctl32 gdi32 user32 kernel32 advapi32)
+target_link_libraries(orvupdate PRIVATE
+  -Wl,--whole-archive orv_system -Wl,--no-whole-archive
+  orv_platform_win32 orv_system comctl32 gdi32 user32 kernel32 advapi32)
 target_link_options(orvupdate PRIVATE ${ORV_STATIC_RUNTIME})
 set_target_properties(orvupdate PROPERTIES OUTPUT_NAME "UPDATE" SUFFIX ".EXE")
 
@@ -23,4 +33,19 @@ if(ORV_ASPI_DLL)
   target_link_libraries(wnaspi32 PRIVATE orv_virtualdrive)
   target_link_options(wnaspi32 PRIVATE ${ORV_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
   set_target_properties(wnaspi32 PROPERTIES PREFIX "" OUTPUT_NAME "WNASPI32" SUFFIX ".DLL")
+endif()
+
+# Reads the windows of another program from outside, for the Wine tests.
+add_executable(wintext tests/e2e/wintext.cpp)
+orv_target_defaults(wintext)
+target_link_libraries(wintext PRIVATE user32)
+target_link_options(wintext PRIVATE ${ORV_STATIC_RUNTIME} -municode)
+set_target_properties(wintext PROPERTIES SUFFIX ".exe")
+
+# End-to-end tests of UPDATE.EXE under Wine (64-bit builds: Wine runs them here).
+enable_testing()
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  add_test(NAME wine_e2e
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/run_wine_tests.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine_e2e PROPERTIES TIMEOUT 900)
 endif()
