@@ -37,6 +37,29 @@ struct DialogAccess {
         return nullptr;
     }
 
+    // Centres `hwnd` on its visible owner, or on the work area, and keeps it
+    // inside the work area.
+    static void centre(HWND hwnd)
+    {
+        RECT area{};
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+        RECT reference = area;
+        HWND owner = GetWindow(hwnd, GW_OWNER);
+        if (owner != nullptr && IsWindowVisible(owner) && !IsIconic(owner))
+            GetWindowRect(owner, &reference);
+        RECT own{};
+        GetWindowRect(hwnd, &own);
+        const int width = own.right - own.left;
+        const int height = own.bottom - own.top;
+        int x = (reference.left + reference.right - width) / 2;
+        int y = (reference.top + reference.bottom - height) / 2;
+        if (x + width > area.right) x = area.right - width;
+        if (y + height > area.bottom) y = area.bottom - height;
+        if (x < area.left) x = area.left;
+        if (y < area.top) y = area.top;
+        SetWindowPos(hwnd, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+
     static HWND parentHandle(const CDialog& dialog)
     {
         return dialog.parent_ != nullptr ? win32Handle(*dialog.parent_) : nullptr;
@@ -50,7 +73,15 @@ INT_PTR CALLBACK DialogAccess::procedure(HWND hwnd, UINT message, WPARAM wParam,
         SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
         win32State(*dialog).hwnd = hwnd;
         bindControls(*dialog);
-        return dialog->onInitDialog() ? TRUE : FALSE;
+        RECT before{};
+        GetWindowRect(hwnd, &before);
+        const bool focusSet = !dialog->onInitDialog();
+        RECT after{};
+        GetWindowRect(hwnd, &after);
+        // A dialog that its initialisation did not place opens centred.
+        if (EqualRect(&before, &after) && (GetWindowLongA(hwnd, GWL_STYLE) & WS_CHILD) == 0)
+            centre(hwnd);
+        return focusSet ? FALSE : TRUE;
     }
 
     auto* dialog = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
