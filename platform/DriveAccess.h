@@ -48,7 +48,7 @@ public:
     // GetDriveTypeA on a root path such as "E:\".
     virtual unsigned driveType(const std::string& rootPath) = 0;
     // How the drive list names the drive at `letter` ("E:\" on Windows, a
-    // short device name such as "sr0" on Linux). At most 10 characters.
+    // short device name such as "sr0" on Linux). At most 6 characters.
     virtual std::string driveRootText(char letter) = 0;
     // CreateFileA of a device name such as "\\.\E:", read-write or read-only.
     // Null when it does not open.

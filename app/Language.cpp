@@ -1,0 +1,3 @@
+#include "app/Language.h"
+
+uint32_t userLcid = 0;

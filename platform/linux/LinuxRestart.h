@@ -1,0 +1,9 @@
+#pragma once
+
+// Installs the restart operations for Linux. With `demo` set nothing is
+// restarted: a restart request is only reported on standard error.
+void installLinuxRestart(bool demo);
+
+// A restart copy (a program named REB_xxxx.EXE in the temporary directory)
+// removes its own file as soon as it runs; the running image stays valid.
+void removeOwnRestartCopy();

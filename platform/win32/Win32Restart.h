@@ -1,0 +1,4 @@
+#pragma once
+
+// Installs the restart operations over the Windows API.
+void installWin32Restart();

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Runs every test: native unit and integration tests, the same under the
+# address/undefined and thread sanitizers, a short fuzz run of the package
+# reader, both Windows builds, and the end-to-end tests of the real Windows
+# program under Wine and Xvfb.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+cd "$here"
+scripts/install-deps.sh
+jobs="$(nproc)"
+status=0
+step() { echo; echo "=== $*"; }
+
+step "native build and tests"
+cmake --preset linux >/dev/null
+cmake --build build/linux -j"$jobs"
+ctest --preset linux -j"$jobs" || status=1
+
+step "address and undefined-behaviour sanitizers"
+cmake --preset linux-asan >/dev/null
+cmake --build build/linux-asan --target orv_tests -j"$jobs"
+ctest --preset linux-asan -j"$jobs" || status=1
+
+step "thread sanitizer (update and transport tests)"
+cmake --preset linux-tsan >/dev/null
+cmake --build build/linux-tsan --target orv_tests -j"$jobs"
+(cd build/linux-tsan && ./orv_tests --gtest_brief=1 --gtest_filter='Update*:Monitor*:Worker*:Secondary*:Aspi*:Transport*') || status=1
+
+step "fuzzing the package reader (30 s)"
+cmake --preset fuzz >/dev/null
+cmake --build build/fuzz --target fuzz_package -j"$jobs"
+mkdir -p build/fuzz/corpus
+cp samples/demo-good/*.INI build/fuzz/corpus/ 2>/dev/null || true
+build/fuzz/fuzz_package -max_total_time=30 -rss_limit_mb=1024 build/fuzz/corpus >build/fuzz/fuzz.log 2>&1 \
+  || { tail -40 build/fuzz/fuzz.log; status=1; }
+
+step "Windows builds (x86_64 and i686)"
+cmake --preset windows-x64 >/dev/null
+cmake --build build/windows-x64 -j"$jobs"
+cmake --preset windows-x86 >/dev/null
+cmake --build build/windows-x86 -j"$jobs"
+
+step "Windows program end to end under Wine"
+tests/e2e/run_wine_tests.sh build/windows-x64 || status=1
+
+echo
+if [ "$status" -eq 0 ]; then echo "All test stages passed."; else echo "Some test stage FAILED."; fi
+exit "$status"
