@@ -106,21 +106,24 @@ bool captionMatches(const std::wstring& wanted, const std::wstring& actual)
     return wanted == actual;
 }
 
+struct DialogSearch {
+    const std::wstring* wanted;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK collectDialog(HWND hwnd, LPARAM data)
+{
+    auto* search = reinterpret_cast<DialogSearch*>(data);
+    if (className(hwnd) == L"#32770" && IsWindowVisible(hwnd) &&
+        captionMatches(*search->wanted, caption(hwnd)))
+        search->found.push_back(hwnd);
+    return TRUE;
+}
+
 std::vector<HWND> dialogs(const std::wstring& wanted)
 {
-    struct Search {
-        const std::wstring* wanted;
-        std::vector<HWND> found;
-    } search{&wanted, {}};
-    EnumWindows(
-        [](HWND hwnd, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            if (className(hwnd) == L"#32770" && IsWindowVisible(hwnd) &&
-                captionMatches(*s->wanted, caption(hwnd)))
-                s->found.push_back(hwnd);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{&wanted, {}};
+    EnumWindows(collectDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -148,23 +151,23 @@ void printComboItems(HWND combo, int id)
              std::to_string(static_cast<LONG_PTR>(selected)) + "\n");
 }
 
+BOOL CALLBACK printControl(HWND child, LPARAM parent)
+{
+    if (GetParent(child) != reinterpret_cast<HWND>(parent)) return TRUE;
+    const int id = GetDlgCtrlID(child);
+    const std::wstring kind = className(child);
+    writeOut("control\t" + std::to_string(id) + "\t" + utf8(kind) + "\t" +
+             (IsWindowVisible(child) ? "visible" : "hidden") + "\t" +
+             (IsWindowEnabled(child) ? "enabled" : "disabled") + "\t" +
+             escaped(controlText(child)) + "\n");
+    if (_wcsicmp(kind.c_str(), L"ComboBox") == 0) printComboItems(child, id);
+    return TRUE;
+}
+
 void printDialog(HWND dialog)
 {
     writeOut("dialog\t" + escaped(caption(dialog)) + "\n");
-    EnumChildWindows(
-        dialog,
-        [](HWND child, LPARAM parent) -> BOOL {
-            if (GetParent(child) != reinterpret_cast<HWND>(parent)) return TRUE;
-            const int id = GetDlgCtrlID(child);
-            const std::wstring kind = className(child);
-            writeOut("control\t" + std::to_string(id) + "\t" + utf8(kind) + "\t" +
-                     (IsWindowVisible(child) ? "visible" : "hidden") + "\t" +
-                     (IsWindowEnabled(child) ? "enabled" : "disabled") + "\t" +
-                     escaped(controlText(child)) + "\n");
-            if (_wcsicmp(kind.c_str(), L"ComboBox") == 0) printComboItems(child, id);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(dialog));
+    EnumChildWindows(dialog, printControl, reinterpret_cast<LPARAM>(dialog));
 }
 
 HWND waitForDialog(const std::wstring& wanted, DWORD milliseconds)

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include "platform/classlib/ClassLib.h"
+#include "platform/win32/Win32Restart.h"
 #include "platform/win32/Win32System.h"
 
 // Installs the drive access of the Windows program (pass-through and ASPI).
@@ -14,6 +15,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     installWin32SystemServices();
     installWin32DriveAccess();
+    installWin32Restart();
     InitCommonControls();
 
     CWinApp* app = currentApp();
