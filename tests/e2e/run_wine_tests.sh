@@ -116,17 +116,26 @@ new_folder()
     mktemp -d "$RUNS/${CASE_NAME}.XXXXXX"
 }
 
-# start_program FOLDER [VAR=VALUE...]: copies the program (and the virtual
-# drive as WNASPI32.DLL, when built) into FOLDER and starts it there with the
-# given environment.
+# use_virtual_drive FOLDER: puts the virtual drive, built as WNASPI32.DLL,
+# beside the program. Without it the program finds Wine's own ASPI library,
+# which reports no adapters.
+use_virtual_drive()
+{
+    if [ ! -f "$ASPI_DLL" ]; then
+        fail "the virtual drive library $ASPI_DLL is not built"
+        return 1
+    fi
+    cp "$ASPI_DLL" "$1/WNASPI32.DLL"
+}
+
+# start_program FOLDER [VAR=VALUE...]: copies the program into FOLDER and
+# starts it there with the given environment (LC_ALL=ja_JP.UTF-8 gives the
+# Japanese locale).
 start_program()
 {
     local folder=$1
     shift
     cp "$PROGRAM" "$folder/UPDATE.EXE"
-    if [ -f "$ASPI_DLL" ] && [ ! -f "$folder/WNASPI32.DLL" ]; then
-        cp "$ASPI_DLL" "$folder/WNASPI32.DLL"
-    fi
     (cd "$folder" && exec env "$@" "$(command -v wine || command -v wine64)" UPDATE.EXE \
         >"$folder/program.log" 2>&1) &
     PROGRAM_PID=$!
@@ -267,6 +276,66 @@ case_missing_image()
     screenshot missing_image
     press "Error - Upgrade Program" 1
     expect_exit
+}
+
+# A sound package with a firmware image (identity taken from the file); the
+# image holds SIZE bytes of a repeating pattern.
+write_sound_package()
+{
+    local folder=$1 size=${2:-65536}
+    write_package "$folder" \
+        "[UPGRADEINFORMATION]" \
+        "APPLICATIONTITLE=MODEL123 Firmware Update" \
+        "INQUIRY=ORVENTA CD-R    MODEL123;" \
+        "VERSION=1.00" \
+        "FIRMWAREFILENAME=FIRM.BIN" \
+        "FIRMWAREFILESIZE=$size" \
+        "[OPTION]" \
+        "USE BINARY INFORMATION=NO"
+    head -c "$size" /dev/zero | tr '\0' '\132' >"$folder/FIRM.BIN"
+}
+
+# The same missing package, with the Japanese locale: the text follows the
+# locale, the title stays English.
+case_no_package_japanese()
+{
+    local folder
+    folder=$(new_folder)
+    start_program "$folder" LC_ALL=ja_JP.UTF-8
+    expect_box "Error - Upgrade Program" "INIファイルが見つかりません。(Code 1)" || return
+    screenshot no_package_japanese
+    press "Error - Upgrade Program" 1
+    expect_exit
+}
+
+# An NT-family system reaches drives by pass-through on drive letters; the
+# Wine prefix has no optical drive, so nothing matches the package.
+case_no_drive_pass_through()
+{
+    local folder
+    folder=$(new_folder)
+    write_sound_package "$folder"
+    start_program "$folder"
+    expect_box "Error - Upgrade Program" "No drive found." || return
+    screenshot no_drive_pass_through
+    press "Error - Upgrade Program" 1
+    expect_exit
+}
+
+# A 9x-family system goes through ASPI; Wine's own ASPI library reports no
+# adapters.
+case_aspi_without_adapters_win98()
+{
+    local folder
+    folder=$(new_folder)
+    write_sound_package "$folder"
+    set_windows_version win98
+    start_program "$folder"
+    expect_box "Error - Upgrade Program" "ASPI32 not found."
+    screenshot aspi_without_adapters_win98
+    press "Error - Upgrade Program" 1
+    expect_exit
+    set_windows_version win10
 }
 
 # ---- runner -----------------------------------------------------------------
