@@ -33,7 +33,9 @@ void Win32DC::setBkColor(ColorRef color)
 
 void Win32DC::selectFont(CFont& font)
 {
-    if (font.handle != nullptr) SelectObject(dc_, static_cast<HGDIOBJ>(font.handle));
+    if (font.handle == nullptr) return;
+    SelectObject(dc_, static_cast<HGDIOBJ>(font.handle));
+    selected_ = static_cast<HFONT>(font.handle);
 }
 
 void Win32DC::drawIcon(int x, int y, Handle icon)

@@ -103,10 +103,18 @@ INT_PTR CALLBACK DialogAccess::procedure(HWND hwnd, UINT message, WPARAM wParam,
     case WM_CTLCOLORSTATIC: {
         // Reflect the request to the control that asks; a brush answers it,
         // none lets the dialog's default colouring run.
-        CWnd* control = boundControl(*dialog, reinterpret_cast<HWND>(lParam));
+        HWND child = reinterpret_cast<HWND>(lParam);
+        CWnd* control = boundControl(*dialog, child);
         if (control == nullptr) return FALSE;
         Win32DC dc(reinterpret_cast<HDC>(wParam));
         Handle brush = control->reflectCtlColor(dc, message - WM_CTLCOLORMSGBOX);
+        // Some control implementations select their own font after asking for
+        // colours, over the one the answer selected; giving the control that
+        // font keeps it in both cases. No redraw: this paint already uses it.
+        HFONT font = dc.selectedFont();
+        if (font != nullptr &&
+            reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0)) != font)
+            SendMessageA(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         return reinterpret_cast<INT_PTR>(brush);
     }
     case WM_NCDESTROY:

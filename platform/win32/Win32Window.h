@@ -24,7 +24,10 @@ public:
     void selectFont(CFont& font) override;
     void drawIcon(int x, int y, Handle icon) override;
     Handle nativeHandle() override { return dc_; }
+    // The font selected through selectFont, or null.
+    HFONT selectedFont() const { return selected_; }
 
 private:
     HDC dc_;
+    HFONT selected_ = nullptr;
 };

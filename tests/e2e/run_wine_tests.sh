@@ -338,6 +338,40 @@ case_aspi_without_adapters_win98()
     set_windows_version win10
 }
 
+# The notice page of a CD-R package: its texts come from the package identity;
+# Cancel ends the program without a message.
+case_notice_cancel()
+{
+    local folder caption="MODEL123 Firmware 1.00 - Welcome"
+    folder=$(new_folder)
+    write_sound_package "$folder"
+    printf '%s\r\n' "USE CDR CAUTION=YES" >>"$folder/UPDATE.INI"
+    start_program "$folder"
+    expect_control "$caption" 1008 "CD-R    MODEL123  Firmware" || return
+    expect_control "$caption" 1009 "Version 1.00"
+    expect_control "$caption" 1011 ""
+    expect_control "$caption" 1013 "Firmware update program"
+    screenshot notice
+    press "$caption" 2
+    expect_exit
+}
+
+# Accepting the notice goes on to the drive search.
+case_notice_accept()
+{
+    local folder caption="MODEL123 Firmware 1.00 - Welcome"
+    folder=$(new_folder)
+    write_sound_package "$folder"
+    printf '%s\r\n' "USE CDROM CAUTION=YES" >>"$folder/UPDATE.INI"
+    start_program "$folder"
+    expect_control "$caption" 1008 "CD-R    MODEL123  Firmware" || return
+    press "$caption" 1
+    expect_gone "$caption"
+    expect_box "Error - Upgrade Program" "No drive found." || return
+    press "Error - Upgrade Program" 1
+    expect_exit
+}
+
 # ---- runner -----------------------------------------------------------------
 
 main()
