@@ -9,6 +9,7 @@ cmake --build "$here/build/linux" --target orvdemo -j"$(nproc)" >/dev/null
 sample="${1:-good}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
+cp -r "$here/samples/demo-good/." "$work/"
 cp -r "$here/samples/demo-$sample/." "$work/"
 cp "$here/build/linux/orvdemo" "$work/UPDATE"
 cd "$work"

@@ -45,7 +45,7 @@ find_package(GTest REQUIRED)
 file(GLOB ORV_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*.cpp)
 add_executable(orv_tests ${ORV_UNIT_TESTS})
 orv_target_defaults(orv_tests)
-target_link_libraries(orv_tests PRIVATE orv_system orv_platform_scripted orv_virtualdrive_seams
+target_link_libraries(orv_tests PRIVATE orv_platform_linux orv_system orv_platform_scripted orv_virtualdrive_seams
   orv_terminal orv_classlib_model orv_virtualdrive orv_system GTest::gtest GTest::gtest_main)
 target_compile_definitions(orv_tests PRIVATE ORV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 include(GoogleTest)

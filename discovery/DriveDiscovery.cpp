@@ -57,7 +57,7 @@ uint8_t discoverByLetter()
 
         // "E:\ [" on Windows; Linux names the device node (such as "sr0")
         // instead of a root.
-        char address[16];
+        char address[32];
         std::snprintf(address, sizeof address, "%.6s [",
                       passThroughAccess().driveRootText(letter).c_str());
         fillAcceptedRecord(candidate, answer, address, "]");
@@ -96,7 +96,7 @@ uint8_t discoverByAdapter()
             uint8_t answer[kAnswerSize];
             if (!settleAndInquire(candidate, answer) || !acceptable(answer)) continue;
 
-            char address[16];
+            char address[32];
             std::snprintf(address, sizeof address, "(%u,%u) ", adapter, target);
             fillAcceptedRecord(candidate, answer, address, "");
             ++count;

@@ -1,0 +1,250 @@
+#include "platform/linux/LinuxDriveAccess.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+
+#include "platform/DriveAccess.h"
+
+namespace linuxdrive {
+
+namespace {
+
+// The number after "sr", or -1 for any other name.
+long opticalNumber(const std::string& name)
+{
+    if (name.size() < 3 || name.size() > 8 || name.compare(0, 2, "sr") != 0) return -1;
+    long number = 0;
+    for (size_t i = 2; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return -1;
+        number = number * 10 + (name[i] - '0');
+    }
+    return number;
+}
+
+} // namespace
+
+std::vector<std::string> orderOpticalDrives(const std::vector<std::string>& names)
+{
+    std::vector<std::pair<long, std::string>> drives;
+    for (const std::string& name : names) {
+        const long number = opticalNumber(name);
+        if (number >= 0) drives.emplace_back(number, name);
+    }
+    std::sort(drives.begin(), drives.end());
+    drives.erase(std::unique(drives.begin(), drives.end()), drives.end());
+    std::vector<std::string> ordered;
+    for (auto& drive : drives)
+        ordered.push_back(drive.second);
+    return ordered;
+}
+
+char letterOfDeviceName(const std::string& deviceName)
+{
+    const size_t colon = deviceName.rfind(':');
+    if (colon == std::string::npos || colon == 0) return 0;
+    const char letter =
+        static_cast<char>(std::toupper(static_cast<unsigned char>(deviceName[colon - 1])));
+    if (letter < 'A' || letter > 'Z') return 0;
+    return letter;
+}
+
+int errorForTransportStatus(unsigned hostStatus, unsigned driverStatus)
+{
+    constexpr unsigned kDidNoConnect = 0x01;
+    constexpr unsigned kDidBusBusy = 0x02;
+    constexpr unsigned kDidTimeOut = 0x03;
+    constexpr unsigned kDidBadTarget = 0x04;
+    constexpr unsigned kDriverTimeout = 0x06;
+    constexpr unsigned kDriverSense = 0x08;
+    constexpr unsigned kDriverMask = 0x0F;
+
+    switch (hostStatus) {
+    case 0:
+        break;
+    case kDidNoConnect:
+    case kDidBadTarget:
+        return ENODEV;
+    case kDidBusBusy:
+        return EBUSY;
+    case kDidTimeOut:
+        return ETIMEDOUT;
+    default:
+        return EIO;
+    }
+    // Sense data that came with the answer is not a transport failure.
+    const unsigned driver = driverStatus & kDriverMask;
+    if (driver == 0 || driver == kDriverSense) return 0;
+    if (driver == kDriverTimeout) return ETIMEDOUT;
+    return EIO;
+}
+
+} // namespace linuxdrive
+
+namespace {
+
+constexpr unsigned kDriveNoRootDir = 1;
+
+std::vector<std::string> opticalDrives()
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir("/dev")) {
+        while (const dirent* entry = readdir(dir))
+            names.emplace_back(entry->d_name);
+        closedir(dir);
+    }
+    return linuxdrive::orderOpticalDrives(names);
+}
+
+struct OpenDrive {
+    int fd;
+    std::string name;
+};
+
+class LinuxPassThroughAccess final : public PassThroughAccess {
+public:
+    unsigned driveType(const std::string& rootPath) override
+    {
+        return driveName(rootPath).empty() ? kDriveNoRootDir : DRIVE_CDROM_;
+    }
+
+    std::string driveRootText(char letter) override
+    {
+        return driveName(std::string{letter, ':'}).substr(0, 10);
+    }
+
+    Handle openDevice(const std::string& deviceName, bool readWrite) override
+    {
+        const std::string name = driveName(deviceName);
+        if (name.empty()) {
+            error_ = ENOENT;
+            return nullptr;
+        }
+        const int mode = (readWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+        const int fd = open(("/dev/" + name).c_str(), mode);
+        if (fd < 0) {
+            error_ = static_cast<uint32_t>(errno);
+            return nullptr;
+        }
+        return new OpenDrive{fd, name};
+    }
+
+    bool getCapabilities(Handle device, ScsiCapabilities& answer) override
+    {
+        answer.alignmentMask = 0;
+        const auto* drive = static_cast<OpenDrive*>(device);
+        std::ifstream file("/sys/block/" + drive->name + "/queue/dma_alignment");
+        unsigned long mask = 0;
+        if (!(file >> mask) || mask > UINT32_MAX) return false;
+        answer.alignmentMask = static_cast<uint32_t>(mask);
+        return true;
+    }
+
+    bool passThroughDirect(Handle device, PassThroughRequest& request) override
+    {
+        const auto* drive = static_cast<OpenDrive*>(device);
+        sg_io_hdr_t header{};
+        header.interface_id = 'S';
+        switch (request.dataIn) {
+        case SCSI_IOCTL_DATA_IN_:
+            header.dxfer_direction = SG_DXFER_FROM_DEV;
+            break;
+        case SCSI_IOCTL_DATA_OUT_:
+            header.dxfer_direction = SG_DXFER_TO_DEV;
+            break;
+        default:
+            header.dxfer_direction = SG_DXFER_NONE;
+            break;
+        }
+        if (header.dxfer_direction != SG_DXFER_NONE) {
+            header.dxfer_len = request.dataTransferLength;
+            header.dxferp = request.dataBuffer;
+        }
+        header.cmd_len = std::min<unsigned char>(request.cdbLength, sizeof request.cdb);
+        header.cmdp = request.cdb;
+        header.mx_sb_len = sizeof request.sense;
+        header.sbp = request.sense;
+        const uint64_t milliseconds = uint64_t{request.timeOutValue} * 1000;
+        header.timeout = static_cast<unsigned>(std::min<uint64_t>(milliseconds, UINT_MAX));
+
+        if (ioctl(drive->fd, SG_IO, &header) < 0) {
+            // EPERM or EACCES here: writing firmware needs the raw-I/O
+            // capability (CAP_SYS_RAWIO), which in practice means root.
+            error_ = static_cast<uint32_t>(errno);
+            return false;
+        }
+        request.scsiStatus = header.status;
+        const int transport =
+            linuxdrive::errorForTransportStatus(header.host_status, header.driver_status);
+        if (transport != 0) {
+            error_ = static_cast<uint32_t>(transport);
+            return false;
+        }
+        error_ = 0;
+        return true;
+    }
+
+    uint32_t lastError() override { return error_; }
+
+    void closeDevice(Handle device) override
+    {
+        auto* drive = static_cast<OpenDrive*>(device);
+        if (drive == nullptr) return;
+        close(drive->fd);
+        delete drive;
+    }
+
+private:
+    // The node name for a name holding a drive letter ("E:\", "\\.\E:") or
+    // already naming a node ("sr0"); empty when no optical drive answers to it.
+    static std::string driveName(const std::string& name)
+    {
+        const std::vector<std::string> drives = opticalDrives();
+        if (name.size() <= 8 && name.compare(0, 2, "sr") == 0) {
+            if (std::find(drives.begin(), drives.end(), name) != drives.end()) return name;
+            return {};
+        }
+        const char letter = linuxdrive::letterOfDeviceName(name);
+        if (letter == 0) return {};
+        const size_t index = static_cast<size_t>(letter - 'A');
+        return index < drives.size() ? drives[index] : std::string{};
+    }
+
+    uint32_t error_ = 0;
+};
+
+constexpr uint8_t kStatusFailedInit = 0xE4;
+
+// Linux has no ASPI library.
+class LinuxAspiLibrary final : public AspiLibrary {
+public:
+    AspiLoadResult load() override { return AspiLoadResult::Failed; }
+    void unload() override {}
+    uint32_t getSupportInfo() override { return 0; }
+    uint32_t sendCommand(void* requestBlock) override
+    {
+        // Every request block starts with its command and status bytes.
+        static_cast<uint8_t*>(requestBlock)[1] = kStatusFailedInit;
+        return kStatusFailedInit;
+    }
+};
+
+} // namespace
+
+void installLinuxDriveAccess()
+{
+    static LinuxPassThroughAccess passThrough;
+    static LinuxAspiLibrary aspi;
+    installPassThroughAccess(&passThrough);
+    installAspiLibrary(&aspi);
+}
