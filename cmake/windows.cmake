@@ -4,12 +4,6 @@
 enable_language(RC)
 
 file(GLOB ORV_WIN32_PLATFORM CONFIGURE_DEPENDS platform/win32/*.cpp)
-# The stand-in for the drive access leaves the build once the real one is there.
-file(GLOB ORV_WIN32_DRIVE_SOURCES CONFIGURE_DEPENDS platform/win32/*Drive*.cpp)
-list(FILTER ORV_WIN32_DRIVE_SOURCES EXCLUDE REGEX "Stub\\.cpp$")
-if(ORV_WIN32_DRIVE_SOURCES)
-  list(FILTER ORV_WIN32_PLATFORM EXCLUDE REGEX "Win32DriveAccessStub\\.cpp$")
-endif()
 add_library(orv_platform_win32 STATIC ${ORV_WIN32_PLATFORM})
 orv_target_defaults(orv_platform_win32)
 target_link_libraries(orv_platform_win32 PUBLIC orv_system)

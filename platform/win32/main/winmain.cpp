@@ -5,11 +5,9 @@
 #include <commctrl.h>
 
 #include "platform/classlib/ClassLib.h"
+#include "platform/win32/Win32DriveAccess.h"
 #include "platform/win32/Win32Restart.h"
 #include "platform/win32/Win32System.h"
-
-// Installs the drive access of the Windows program (pass-through and ASPI).
-void installWin32DriveAccess();
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
