@@ -36,6 +36,13 @@ target_link_libraries(wintext PRIVATE user32)
 target_link_options(wintext PRIVATE ${ORV_STATIC_RUNTIME} -municode)
 set_target_properties(wintext PROPERTIES SUFFIX ".exe")
 
+# Checks of the Win32 services and class library, run under Wine by the harness.
+add_executable(classlib_check tests/e2e/classlib_check.cpp resources/orvupdate.rc)
+orv_target_defaults(classlib_check)
+target_link_libraries(classlib_check PRIVATE orv_platform_win32 orv_system comctl32 gdi32 user32)
+target_link_options(classlib_check PRIVATE ${ORV_STATIC_RUNTIME})
+set_target_properties(classlib_check PROPERTIES SUFFIX ".exe")
+
 # End-to-end tests of UPDATE.EXE under Wine: 64-bit builds (the 64-bit Wine
 # runs them here), once the application's start-up is part of the program.
 enable_testing()

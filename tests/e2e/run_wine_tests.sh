@@ -20,6 +20,7 @@ shift
 ARTIFACTS=${ORV_ARTIFACTS:-$SOURCE_DIR/artifacts/e2e}
 PROGRAM=$BUILD_DIR/UPDATE.EXE
 WINTEXT=$BUILD_DIR/wintext.exe
+CLASSLIB_CHECK=$BUILD_DIR/classlib_check.exe
 ASPI_DLL=$BUILD_DIR/WNASPI32.DLL
 RUNS=$BUILD_DIR/e2e-runs
 WAIT_MS=${ORV_E2E_WAIT_MS:-20000}
@@ -247,6 +248,21 @@ write_package()
 
 # ---- cases ------------------------------------------------------------------
 
+# The Win32 services and class library on Wine's API: fonts, brushes,
+# controls, modal dialogs with colour requests, threads, waits and files.
+case_class_library()
+{
+    local folder output
+    folder=$(new_folder)
+    cp "$CLASSLIB_CHECK" "$folder/classlib_check.exe"
+    if ! output=$(cd "$folder" && timeout 120 "$(command -v wine || command -v wine64)" \
+        classlib_check.exe 2>/dev/null); then
+        fail "class library checks failed:"$'\n'"$output"
+        return 1
+    fi
+    log "  $(printf '%s\n' "$output" | tail -1)"
+}
+
 # A folder without any package description file.
 case_no_package()
 {
@@ -376,7 +392,7 @@ case_notice_accept()
 
 main()
 {
-    for tool in "$PROGRAM" "$WINTEXT"; do
+    for tool in "$PROGRAM" "$WINTEXT" "$CLASSLIB_CHECK"; do
         if [ ! -f "$tool" ]; then
             log "missing $tool: build the Windows targets first"
             exit 2
