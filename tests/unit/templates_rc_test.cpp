@@ -13,9 +13,6 @@
 #include <string>
 #include <vector>
 
-// The table comes with the in-memory class library; until both are in one
-// tree there is nothing to compare with.
-#if __has_include("resources/DialogTemplates.h")
 #include "resources/DialogTemplates.h"
 
 namespace {
@@ -514,9 +511,3 @@ TEST(TemplatesRc, IconHasStandardAndSmallSizes)
 }
 
 } // namespace
-#else
-TEST(TemplatesRc, ScriptMatchesTheTemplateTable)
-{
-    GTEST_SKIP() << "resources/DialogTemplates.h is not in this tree";
-}
-#endif
