@@ -1,5 +1,6 @@
 # Windows build (mingw-w64): the real Win32 program, one self-contained
-# executable, and the virtual drive built as WNASPI32.DLL for the Wine tests.
+# executable, the virtual drive built as WNASPI32.DLL and the window reader for
+# the Wine tests.
 enable_language(RC)
 
 file(GLOB ORV_WIN32_PLATFORM CONFIGURE_DEPENDS platform/win32/*.cpp)
@@ -9,10 +10,13 @@ target_link_libraries(orv_platform_win32 PUBLIC orv_system)
 
 set(ORV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
+# The whole system library goes in: the application object is a global that no
+# other code names, so the linker would otherwise leave it out.
 add_executable(orvupdate WIN32 platform/win32/main/winmain.cpp resources/orvupdate.rc)
 orv_target_defaults(orvupdate)
-target_link_libraries(orvupdate PRIVATE orv_system orv_platform_win32 orv_system
-  comctl32 gdi32 user32 kernel32 advapi32)
+target_link_libraries(orvupdate PRIVATE
+  -Wl,--whole-archive orv_system -Wl,--no-whole-archive
+  orv_platform_win32 orv_system comctl32 gdi32 user32 kernel32 advapi32)
 target_link_options(orvupdate PRIVATE ${ORV_STATIC_RUNTIME})
 set_target_properties(orvupdate PROPERTIES OUTPUT_NAME "UPDATE" SUFFIX ".EXE")
 
@@ -23,4 +27,27 @@ if(ORV_ASPI_DLL)
   target_link_libraries(wnaspi32 PRIVATE orv_virtualdrive)
   target_link_options(wnaspi32 PRIVATE ${ORV_STATIC_RUNTIME} -Wl,--enable-stdcall-fixup)
   set_target_properties(wnaspi32 PROPERTIES PREFIX "" OUTPUT_NAME "WNASPI32" SUFFIX ".DLL")
+endif()
+
+# Reads the windows of another program from outside, for the Wine tests.
+add_executable(wintext tests/e2e/wintext.cpp)
+orv_target_defaults(wintext)
+target_link_libraries(wintext PRIVATE user32)
+target_link_options(wintext PRIVATE ${ORV_STATIC_RUNTIME} -municode)
+set_target_properties(wintext PROPERTIES SUFFIX ".exe")
+
+# Checks of the Win32 services and class library, run under Wine by the harness.
+add_executable(classlib_check tests/e2e/classlib_check.cpp resources/orvupdate.rc)
+orv_target_defaults(classlib_check)
+target_link_libraries(classlib_check PRIVATE orv_platform_win32 orv_system comctl32 gdi32 user32)
+target_link_options(classlib_check PRIVATE ${ORV_STATIC_RUNTIME})
+set_target_properties(classlib_check PROPERTIES SUFFIX ".exe")
+
+# End-to-end tests of UPDATE.EXE under Wine: 64-bit builds (the 64-bit Wine
+# runs them here), once the application's start-up is part of the program.
+enable_testing()
+if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND EXISTS ${PROJECT_SOURCE_DIR}/app/UpdaterApp.cpp)
+  add_test(NAME wine_e2e
+    COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/run_wine_tests.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine_e2e PROPERTIES TIMEOUT 900)
 endif()

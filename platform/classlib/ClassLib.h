@@ -189,6 +189,9 @@ public:
     void enable3dControls();
 
     CWnd* mainWindow = nullptr;
+
+private:
+    void* previousApp_ = nullptr;  // the application object constructed before this one
 };
 
 CWinApp* currentApp();

@@ -668,12 +668,13 @@ void setModelThreadStartFailure(bool fail)
 
 CWinApp::CWinApp()
 {
+    previousApp_ = theApp;
     theApp = this;
 }
 
 CWinApp::~CWinApp()
 {
-    if (theApp == this) theApp = nullptr;
+    if (theApp == this) theApp = static_cast<CWinApp*>(previousApp_);
 }
 
 void CWinApp::enableControlContainer()

@@ -26,6 +26,8 @@ ScriptedSystem::ScriptedSystem() = default;
 ScriptedSystem::~ScriptedSystem()
 {
     installSystemServices(nullptr);
+    for (Handle event : closedEvents_)
+        delete static_cast<ScriptedEvent*>(event);
 }
 
 void ScriptedSystem::install()
@@ -166,8 +168,12 @@ void ScriptedSystem::waitEvent(Handle event)
 
 void ScriptedSystem::closeEvent(Handle event)
 {
+    // A library that completes a request on its own thread may still signal
+    // the event after the caller has closed it (Windows tolerates a stale
+    // handle there), so closed events are kept until the platform goes away.
     --liveEvents_;
-    delete static_cast<ScriptedEvent*>(event);
+    std::lock_guard lock(mutex_);
+    closedEvents_.emplace_back(event);
 }
 
 Handle ScriptedSystem::openFileForReading(const std::string& name)

@@ -89,4 +89,5 @@ private:
     std::atomic<uint64_t> clock_{0};
     std::atomic<int> openFiles_{0};
     std::atomic<int> liveEvents_{0};
+    std::vector<Handle> closedEvents_;
 };

@@ -9,9 +9,6 @@
 #include "tests/unit/transport_fakes.h"
 #include "transport/DriveCommands.h"
 
-// The package reader's own record takes precedence when it is linked in.
-[[gnu::weak]] UpdatePackage package{};
-
 namespace {
 
 // Large enough for every data length the rows send out.
