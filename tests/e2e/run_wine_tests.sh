@@ -32,6 +32,7 @@ export LC_ALL=${LC_ALL:-C.UTF-8}
 
 XVFB_PID=
 PROGRAM_PID=
+WINDOWS_VERSION=
 CASE_FAILED=0
 CASE_NAME=
 OUTPUT=
@@ -97,6 +98,7 @@ make_prefix()
 # The Windows family Wine reports: win98 (9x family), winxp, win2k, win10 ...
 set_windows_version()
 {
+    WINDOWS_VERSION=$1
     wine_cmd reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
     wineserver_cmd -w
 }
@@ -246,6 +248,207 @@ write_package()
     printf '%s\r\n' "$@" >"$folder/UPDATE.INI"
 }
 
+
+# ---- the virtual drive, the update and the restart -------------------------
+
+# The Windows form of a path of this machine (Wine's drive Z: is the root).
+windows_path()
+{
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+# write_drives FOLDER LINE...: the virtual drives the library beside the
+# program reports (VDRIVES.TXT).
+write_drives()
+{
+    local folder=$1
+    shift
+    printf '%s\n' "$@" >"$folder/VDRIVES.TXT"
+}
+
+# start_on_virtual_drives FOLDER [VAR=VALUE...]: starts the program with the
+# virtual drive library beside it; what the drives receive is logged in
+# FOLDER/log (commands.log, flash-A-T.bin, state-A-T.txt).
+start_on_virtual_drives()
+{
+    local folder=$1
+    shift
+    use_virtual_drive "$folder" || return 1
+    start_program "$folder" "WINEDLLOVERRIDES=$WINEDLLOVERRIDES;wnaspi32=n" \
+        "ORV_VIRTUAL_LOG=$(windows_path "$folder/log")" "$@"
+}
+
+# The drive commands the virtual drives received, one line each.
+drive_commands()
+{
+    cat "$1/log/commands.log" 2>/dev/null
+}
+
+# count_writes FOLDER: how many WRITE BUFFER commands reached a drive.
+count_writes()
+{
+    drive_commands "$1" | grep -c '^[0-9]*:[0-9]* 3B '
+}
+
+# write_update_package FOLDER VERSION SIZE [OPTION...]: a package for the
+# drive model "ORVENTA CD-R    MODEL123" with firmware VERSION; its image
+# FIRM.BIN holds SIZE bytes of varied content, sent in 8192-byte chunks.
+write_update_package()
+{
+    local folder=$1 version=$2 size=$3
+    shift 3
+    write_package "$folder" \
+        "[UPGRADEINFORMATION]" \
+        "APPLICATIONTITLE=$MODEL_TITLE" \
+        "INQUIRY=ORVENTA CD-R    MODEL123;" \
+        "VERSION=$version" \
+        "FIRMWAREFILENAME=FIRM.BIN" \
+        "FIRMWAREFILESIZE=$size" \
+        "BUFFERSIZE=8192" \
+        "[OPTION]" \
+        "USE BINARY INFORMATION=NO" \
+        "$@"
+    head -c "$size" /dev/urandom >"$folder/FIRM.BIN"
+}
+
+# One drive of the package's model at ASPI address 0:1 with firmware
+# revision REVISION; further description lines follow it.
+model_drive()
+{
+    local folder=$1 revision=$2
+    shift 2
+    write_drives "$folder" \
+        "[drive]" \
+        "address = 0:1" \
+        "vendor = ORVENTA" \
+        "product = \"CD-R    MODEL123\"" \
+        "revision = $revision" \
+        "$@"
+}
+
+MODEL_TITLE="MODEL123 Firmware Update"
+SELECT_TEXT=" Please Select Drive and Click UPDATE Button."
+INFO_TITLE="Information - Upgrade Program"
+ERROR_TITLE="Error - Upgrade Program"
+RESTART_QUESTION='Firmware update is completed.\n\nDo you want to restart your computer now?'
+
+# expect_idle [UPDATE-STATE]: the main window is idle: its status line asks
+# for a drive, EXIT is enabled and UPDATE is enabled (or UPDATE-STATE).
+expect_idle()
+{
+    local update=${1:-enabled}
+    expect_control "$MODEL_TITLE" 1032 "$SELECT_TEXT" || return 1
+    local states
+    states=$(printf '%s\n' "$OUTPUT" | awk -F'\t' '$1 == "control" && ($2 == "1" || $2 == "2") { print $2 "=" $5 }' | sort | tr '\n' ' ')
+    if [ "$states" != "1=$update 2=enabled " ]; then
+        fail "buttons after the update: $states"
+        return 1
+    fi
+}
+
+# The user's temporary folder of the Wine prefix, where the restart copy goes.
+wine_temp_folder()
+{
+    local candidate
+    for candidate in "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp \
+        "$WINEPREFIX"/drive_c/users/*/Temp; do
+        [ -d "$candidate" ] && { printf '%s\n' "$candidate"; return 0; }
+    done
+    return 1
+}
+
+WININIT=$WINEPREFIX/drive_c/windows/WININIT.INI
+
+# Leaves no restart copy and no WININIT.INI from an earlier case.
+clear_restart_traces()
+{
+    local temp
+    temp=$(wine_temp_folder) && rm -f "$temp"/REB_*.EXE
+    rm -f "$WINEPREFIX"/drive_c/windows/[Ww][Ii][Nn][Ii][Nn][Ii][Tt].*
+}
+
+restart_copies()
+{
+    local temp
+    temp=$(wine_temp_folder) || return 0
+    (cd "$temp" && ls REB_*.EXE 2>/dev/null)
+}
+
+# Wine carries out ExitWindowsEx by running wineboot with --end-session
+# (without --shutdown for a restart); the process channel shows that start.
+restart_requested()
+{
+    grep -q 'wineboot.exe.*--end-session' "$1/program.log" 2>/dev/null
+}
+
+# wait_for_restart FOLDER SECONDS: waits until the restart has been requested.
+wait_for_restart()
+{
+    local folder=$1 tenths=$(($2 * 10)) waited=0
+    while ! restart_requested "$folder"; do
+        if [ "$waited" -ge "$tenths" ]; then
+            fail "no restart was requested within $2 s"
+            return 1
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+}
+
+# No "Can't reboot." or other error box is on the screen.
+expect_no_error_box()
+{
+    wintext list
+    if printf '%s\n' "$OUTPUT" | grep -q "^dialog	$ERROR_TITLE"; then
+        fail "an error box is shown: $(printf '%s\n' "$OUTPUT" | awk -F'\t' '$2 == "65535" { print $6 }')"
+        return 1
+    fi
+}
+
+# run_update FOLDER: presses UPDATE in the idle main window, follows the
+# status line and progress bar into FOLDER/watch.log until a message box
+# appears, and takes screenshots of the displays (prefix $2).
+run_update()
+{
+    local folder=$1 shots=${2:-}
+    expect_control "$MODEL_TITLE" 1032 "$SELECT_TEXT" || return 1
+    press "$MODEL_TITLE" 1 || return 1
+    wine_cmd "$WINTEXT" watch "$MODEL_TITLE" 60000 "~ - Upgrade Program" \
+        >"$folder/watch.log" 2>/dev/null &
+    local watcher=$!
+    if [ -n "$shots" ]; then
+        wait_for_line "$folder/watch.log" 'Transferring data' && screenshot "${shots}_transfer"
+        wait_for_line "$folder/watch.log" 'Running Firmware' && screenshot "${shots}_flash"
+    fi
+    wait "$watcher"
+}
+
+# wait_for_line FILE PATTERN: waits (up to the usual wait) for a line.
+wait_for_line()
+{
+    local waited=0
+    until grep -q "$2" "$1" 2>/dev/null; do
+        if [ "$waited" -ge $((WAIT_MS / 100)) ]; then
+            fail "\"$2\" never appeared in $(basename "$1")"
+            return 1
+        fi
+        sleep 0.05
+        waited=$((waited + 1))
+    done
+}
+
+# The progress positions the watch saw, in order, for control 104.
+progress_positions()
+{
+    awk -F'\t' '$2 == "progress" && $3 == "104" { print $4 "/" $5 }' "$1/watch.log" | tr '\n' ' '
+}
+
+# Status texts the watch saw, in order.
+status_texts()
+{
+    awk -F'\t' '$2 == "text" && $3 == "1032" { print $4 }' "$1/watch.log"
+}
+
 # ---- cases ------------------------------------------------------------------
 
 # The Win32 services and class library on Wine's API: fonts, brushes,
@@ -388,6 +591,170 @@ case_notice_accept()
     expect_exit
 }
 
+
+# ---- the update on virtual drives (9x family, ASPI) --------------------------
+
+# The notice, then the main window listing the drives of the package's model
+# in discovery order; another maker's drive is left out. EXIT ends the
+# program: nothing is written and nothing restarts.
+case_main_window_win98()
+{
+    local folder notice="MODEL123 Firmware 1.00 - Welcome"
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 65536 "USE CDR CAUTION=YES"
+    write_drives "$folder" \
+        "[drive]" "address = 0:1" "vendor = ORVENTA" "product = \"CD-R    MODEL123\"" \
+        "revision = 1.00" \
+        "[drive]" "address = 0:4" "vendor = OTHERCO" "product = DVD-ROM 16X" "revision = 2.10" \
+        "[drive]" "address = 1:3" "vendor = ORVENTA" "product = \"CD-R    MODEL123\"" \
+        "revision = 0.99"
+    clear_restart_traces
+    set_windows_version win98
+    start_on_virtual_drives "$folder" WINEDEBUG=+process
+    expect_control "$notice" 1011 "WNASPI32.DLL is necessary for this program." || return
+    screenshot main_window_notice
+    press "$notice" 1
+    expect_gone "$notice"
+
+    expect_control "$MODEL_TITLE" 1032 "$SELECT_TEXT" || return
+    local items
+    items=$(printf '%s\n' "$OUTPUT" | awk -F'\t' '$1 == "item" && $2 == "103" { print $3 "=" $4 } $1 == "selected" && $2 == "103" { print "selected=" $3 }')
+    local expected="0=(0,1) ORVENTA CD-R    MODEL123 1.00
+1=(1,3) ORVENTA CD-R    MODEL123 0.99
+selected=0"
+    if [ "$items" != "$expected" ]; then
+        fail "drive list reads:"$'\n'"$items"$'\n'"expected:"$'\n'"$expected"
+    fi
+    expect_idle
+    screenshot main_window
+    press "$MODEL_TITLE" 2
+    expect_gone "$MODEL_TITLE"
+    expect_exit
+    sleep 0.5
+
+    if [ "$(count_writes "$folder")" -ne 0 ]; then fail "WRITE BUFFER reached the drive"; fi
+    if [ -n "$(restart_copies)" ]; then fail "a restart copy was made: $(restart_copies)"; fi
+    if [ -e "$WININIT" ]; then fail "WININIT.INI was written"; fi
+    if restart_requested "$folder"; then fail "a restart was requested"; fi
+}
+
+# Package 1.04 against a drive with 1.05: the user is asked; No goes back to
+# idle and nothing is written to the drive.
+case_later_drive_firmware_win98()
+{
+    local folder
+    folder=$(new_folder)
+    write_update_package "$folder" 1.04 65536
+    model_drive "$folder" 1.05
+    set_windows_version win98
+    start_on_virtual_drives "$folder"
+    expect_idle || return
+    press "$MODEL_TITLE" 1
+    expect_box "$INFO_TITLE" 'Drive has later version of firmware than this program. Please \nvisit Orventa Web Site to check availability of latest firmware \nfor the drive you have.\n\nDo you continue it ?' || return
+    screenshot later_drive_firmware
+    press "$INFO_TITLE" 7
+    expect_gone "$INFO_TITLE"
+    expect_idle
+    if [ "$(count_writes "$folder")" -ne 0 ]; then
+        fail "WRITE BUFFER reached the drive:"$'\n'"$(drive_commands "$folder" | grep ' 3B ')"
+    fi
+    press "$MODEL_TITLE" 2
+    expect_exit
+}
+
+# A whole update with an EPS image: the drive flashes exactly the chunks
+# sent (the image's tail beyond the last whole chunk stays unsent), the
+# transfer, flash and EPS displays follow each other, and the completion
+# question comes; No returns to idle with UPDATE disabled for that drive.
+case_full_update_win98()
+{
+    local folder chunks=64 size=$((64 * 8192 + 3000))
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 "$size" "UPDATE WAIT TIME=2"
+    sed -i 's/^\[OPTION\]/EPS FIRMWAREFILENAME=EPS.BIN\r\nEPS VERSION=EPS0200\r\n[OPTION]/' \
+        "$folder/UPDATE.INI"
+    head -c 65536 /dev/urandom >"$folder/EPS.BIN"
+    model_drive "$folder" 1.00 "latency = 20" "eps-version = EPS0100" \
+        "eps-new-version = EPS0200" "fault = write-buffer buffer=0x81 latency=1500"
+    set_windows_version win98
+    start_on_virtual_drives "$folder"
+    run_update "$folder" full_update &
+    local runner=$!
+    wait_for_line "$folder/log/commands.log" '3B 00 80' && screenshot full_update_eps
+    wait "$runner"
+    expect_box "$INFO_TITLE" "$RESTART_QUESTION" || return
+    screenshot full_update_completed
+
+    local texts
+    texts=$(status_texts "$folder" | uniq | tr '\n' '|')
+    log "  status line: $texts"
+    log "  progress bar: $(progress_positions "$folder")"
+    case "$texts" in
+    *" Wait... (Transferring data)| Wait... (Running Firmware upgrade procedure)| Firmware update is completed.|"*) ;;
+    *) fail "status line went: $texts" ;;
+    esac
+    check_progress "$folder" "$chunks"
+
+    if [ ! -f "$folder/log/flash-0-1.bin" ]; then
+        fail "the drive flashed nothing"
+    elif ! cmp -s "$folder/log/flash-0-1.bin" <(head -c $((chunks * 8192)) "$folder/FIRM.BIN"); then
+        fail "the flashed image ($(stat -c %s "$folder/log/flash-0-1.bin") bytes) differs from the first $((chunks * 8192)) bytes of the image"
+    fi
+    if ! cmp -s <(tail -c +$((0x3400 + 1)) "$folder/log/eps-0-1.bin" 2>/dev/null) \
+        <(tail -c +$((0x3400 + 1)) "$folder/EPS.BIN"); then
+        fail "the committed EPS data differ from the EPS image"
+    fi
+    local writes
+    writes=$(drive_commands "$folder" | grep -c '^0:1 3B 0[45] 00 ')
+    if [ "$writes" -ne "$chunks" ]; then fail "$writes chunks sent, expected $chunks"; fi
+
+    press "$INFO_TITLE" 7
+    expect_gone "$INFO_TITLE"
+    expect_idle disabled
+    press "$MODEL_TITLE" 2
+    expect_exit
+    if [ -n "$(restart_copies)" ]; then fail "a restart copy was made after No"; fi
+}
+
+# check_progress FOLDER COUNT: the transfer display ran over 0..COUNT and its
+# positions only rose, and the flash display started from 0 again. When the
+# window's thread never answered the progress bar queries (it dispatches no
+# messages while the update runs), the status texts stand for it.
+check_progress()
+{
+    local folder=$1 count=$2 seen
+    seen=$(awk -F'\t' '$2 == "progress" && $3 == "104" { print $4 " " $5 }' "$folder/watch.log")
+    if [ -z "$seen" ]; then
+        log "  (the progress bar never answered while the update ran)"
+        return 0
+    fi
+    printf '%s\n' "$seen" | awk -v count="$count" '
+        $2 == count { if ($1 < last) bad = "went back from " last " to " $1; last = $1; transfer++ }
+        END { if (bad != "") { print bad; exit 1 } }' >"$folder/progress.check" ||
+        fail "transfer bar $(cat "$folder/progress.check")"
+}
+
+# The drive fails the final chunk with a flash check sum error: the failure
+# box names it, and the window is idle again with both buttons enabled.
+case_flash_check_sum_error_win98()
+{
+    local folder
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 $((16 * 8192)) "UPDATE WAIT TIME=1"
+    model_drive "$folder" 1.00 "fault = write-buffer mode=5 sense=09-86-00"
+    set_windows_version win98
+    start_on_virtual_drives "$folder"
+    press "$MODEL_TITLE" 1
+    expect_box "$ERROR_TITLE" 'Firmware update is failed.\n\nFlash rom check sum error. (Code 09-86-00)' || return
+    screenshot flash_check_sum_error
+    press "$ERROR_TITLE" 1
+    expect_gone "$ERROR_TITLE"
+    expect_idle
+    if [ -e "$folder/log/flash-0-1.bin" ]; then fail "the drive flashed an image"; fi
+    press "$MODEL_TITLE" 2
+    expect_exit
+}
+
 # ---- runner -----------------------------------------------------------------
 
 main()
@@ -419,6 +786,10 @@ main()
         log "case $name"
         "case_$name"
         stop_program
+        # Every case starts on the NT family.
+        if [ -n "$WINDOWS_VERSION" ] && [ "$WINDOWS_VERSION" != win10 ]; then
+            set_windows_version win10
+        fi
         if [ "$CASE_FAILED" -eq 0 ]; then
             passed=$((passed + 1))
             log "  ok"
