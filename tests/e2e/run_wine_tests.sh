@@ -755,6 +755,156 @@ case_flash_check_sum_error_win98()
     expect_exit
 }
 
+
+# ---- the restart -------------------------------------------------------------
+
+# start_named FOLDER NAME [VAR=VALUE...]: starts the program copied into FOLDER
+# under the file name NAME.
+start_named()
+{
+    local folder=$1 name=$2
+    shift 2
+    cp "$PROGRAM" "$folder/$name"
+    (cd "$folder" && exec env "$@" "$(command -v wine || command -v wine64)" "$name" \
+        >"$folder/program.log" 2>&1) &
+    PROGRAM_PID=$!
+}
+
+# A program named like a restart copy, in a folder without any package,
+# reads no package: it waits about 8 s without showing anything and then
+# asks for the restart.
+case_restart_copy_mode()
+{
+    local folder started elapsed
+    folder=$(new_folder)
+    set_windows_version win98
+    started=$(date +%s%N)
+    start_named "$folder" REB_0000.EXE WINEDEBUG=+process
+    sleep 4
+    expect_no_error_box
+    if restart_requested "$folder"; then fail "the restart came before the wait"; fi
+    wait_for_restart "$folder" 12 || return
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+    log "  restart requested after $elapsed ms"
+    if [ "$elapsed" -lt 7500 ]; then fail "the restart came after only $elapsed ms"; fi
+    expect_no_error_box
+    expect_exit
+}
+
+
+# expect_wininit_entry FOLDER HEAD TAIL: WININIT.INI is HEAD (up to and with
+# its "[RENAME]" line), one line "NUL=" with the restart copy's short path,
+# then TAIL, byte for byte (CR LF line ends).
+expect_wininit_entry()
+{
+    local folder=$1 head=$2 tail=$3
+    if [ ! -f "$WININIT" ]; then
+        fail "no WININIT.INI in the Windows folder"
+        return 1
+    fi
+    cp "$WININIT" "$folder/wininit.after"
+    local size head_size tail_size
+    size=$(stat -c %s "$WININIT")
+    head_size=$(printf '%b' "$head" | wc -c)
+    tail_size=$(printf '%b' "$tail" | wc -c)
+    if ! cmp -s <(head -c "$head_size" "$WININIT") <(printf '%b' "$head"); then
+        fail "the lines before the entry changed:"$'\n'"$(od -c "$WININIT" | head -20)"
+        return 1
+    fi
+    if ! cmp -s <(tail -c "$tail_size" "$WININIT") <(printf '%b' "$tail"); then
+        fail "the lines after the entry changed:"$'\n'"$(od -c "$WININIT" | head -20)"
+        return 1
+    fi
+    local entry
+    entry=$(head -c $((size - tail_size)) "$WININIT" | tail -c +$((head_size + 1)))
+    log "  WININIT.INI entry: ${entry%$'\r'}"
+    # One line; every part of the path is a short (8.3) name.
+    if ! printf '%s' "$entry" |
+        grep -qzP '^NUL=[A-Za-z]:(\\[^\\.\r\n ]{1,8}(\.[^\\.\r\n ]{1,3})?)*\\REB_0000\.EXE\r\n$'; then
+        fail "the entry is not one NUL= line with a short path: $(printf '%s' "$entry" | od -c | head -5)"
+        return 1
+    fi
+}
+
+# After a successful update answered with Yes, on the 9x family: the program
+# copies itself into the temporary folder as REB_0000.EXE, enters the copy
+# right after "[RENAME]" in WININIT.INI (the lines already there stay byte
+# for byte), starts it and ends. The copy reads no package (none is in the
+# temporary folder, so reading one would end in an error box), waits about
+# 8 s and asks for the restart.
+case_restart_after_update_win98()
+{
+    local folder temp answered elapsed
+    local head='[Settings]\r\nKeep=1\r\n[RENAME]\r\n'
+    local tail='NUL=C:\\WINDOWS\\TEMP\\OLD.TMP\r\nC:\\NEW.DLL=C:\\NEW.TMP\r\n[Other]\r\nx=y\r\n'
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 $((8 * 8192)) "UPDATE WAIT TIME=1"
+    model_drive "$folder" 1.00
+    clear_restart_traces
+    temp=$(wine_temp_folder) || { fail "the prefix has no temporary folder"; return; }
+    printf '%b%b' "$head" "$tail" >"$WININIT"
+    set_windows_version win98
+    start_on_virtual_drives "$folder" WINEDEBUG=+process
+    run_update "$folder"
+    expect_box "$INFO_TITLE" "$RESTART_QUESTION" || return
+    press "$INFO_TITLE" 6
+    answered=$(date +%s%N)
+    expect_exit
+
+    if [ "$(restart_copies)" != REB_0000.EXE ]; then
+        fail "restart copies in the temporary folder: $(restart_copies | tr '\n' ' ')"
+        return
+    fi
+    if ! cmp -s "$temp/REB_0000.EXE" "$PROGRAM"; then fail "REB_0000.EXE is not the program"; fi
+    expect_wininit_entry "$folder" "$head" "$tail"
+    if restart_requested "$folder"; then fail "the restart came before the copy's wait"; fi
+    sleep 3
+    expect_no_error_box
+    wait_for_restart "$folder" 12 || return
+    elapsed=$((($(date +%s%N) - answered) / 1000000))
+    log "  the copy asked for the restart $elapsed ms after Yes"
+    if [ "$elapsed" -lt 7000 ]; then fail "the copy did not wait: $elapsed ms"; fi
+    sleep 2
+    expect_no_error_box
+    # What Wine's restart made of the entry (informational).
+    log "  after Wine's restart: copy $( [ -e "$temp/REB_0000.EXE" ] && echo kept || echo deleted )," \
+        "Windows folder holds $(cd "$WINEPREFIX/drive_c/windows" && ls -d [Ww][Ii][Nn][Ii][Nn][Ii][Tt].* 2>/dev/null | tr '\n' ' ')"
+}
+
+# USE DELETE FILE=NO: Yes makes no copy and touches no WININIT.INI; the
+# ending program asks for the restart itself, at once. On the 9x family and
+# on the NT family (ASPI required by the package, privileges adjusted).
+case_restart_without_copy()
+{
+    local version
+    for version in win98 win10; do
+        restart_without_copy_on "$version"
+    done
+}
+
+restart_without_copy_on()
+{
+    local version=$1 folder answered elapsed
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 $((8 * 8192)) "UPDATE WAIT TIME=1" "USE DELETE FILE=NO" \
+        "USE SCSIPASSTHROUGHINTERFACE ON WINNT=NO"
+    model_drive "$folder" 1.00
+    clear_restart_traces
+    set_windows_version "$version"
+    start_on_virtual_drives "$folder" WINEDEBUG=+process
+    run_update "$folder"
+    expect_box "$INFO_TITLE" "$RESTART_QUESTION" || return
+    press "$INFO_TITLE" 6
+    answered=$(date +%s%N)
+    wait_for_restart "$folder" 5 || return
+    elapsed=$((($(date +%s%N) - answered) / 1000000))
+    log "  $version: the program asked for the restart $elapsed ms after Yes"
+    expect_exit
+    expect_no_error_box
+    if [ -n "$(restart_copies)" ]; then fail "$version: a restart copy was made"; fi
+    if [ -e "$WININIT" ]; then fail "$version: WININIT.INI was written"; fi
+}
+
 # ---- runner -----------------------------------------------------------------
 
 main()
