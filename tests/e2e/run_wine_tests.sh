@@ -92,7 +92,29 @@ make_prefix()
     wine_cmd reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     wine_cmd reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
         >/dev/null 2>&1
+    use_japanese_fonts
     wineserver_cmd -w
+}
+
+# Japanese texts on the screen: the dialog faces fall back to the IPA Gothic
+# fonts for the characters they lack, and the program's Japanese faces are
+# replaced by them (without them the screenshots show empty boxes).
+use_japanese_fonts()
+{
+    local face
+    [ -n "$(fc-list :lang=ja file 2>/dev/null | grep -i ipag)" ] || return 0
+    for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" Arial; do
+        wine_cmd reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+            /v "$face" /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1
+    done
+    for face in 'MS UI Gothic' 'MS PGothic' 'ＭＳ Ｐゴシック'; do
+        wine_cmd reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAPGothic /f \
+            >/dev/null 2>&1
+    done
+    for face in 'MS Gothic' 'ＭＳ ゴシック'; do
+        wine_cmd reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAGothic /f \
+            >/dev/null 2>&1
+    done
 }
 
 # The Windows family Wine reports: win98 (9x family), winxp, win2k, win10 ...
@@ -437,12 +459,6 @@ wait_for_line()
     done
 }
 
-# The progress positions the watch saw, in order, for control 104.
-progress_positions()
-{
-    awk -F'\t' '$2 == "progress" && $3 == "104" { print $4 "/" $5 }' "$1/watch.log" | tr '\n' ' '
-}
-
 # Status texts the watch saw, in order.
 status_texts()
 {
@@ -688,12 +704,11 @@ case_full_update_win98()
     local texts
     texts=$(status_texts "$folder" | uniq | tr '\n' '|')
     log "  status line: $texts"
-    log "  progress bar: $(progress_positions "$folder")"
     case "$texts" in
     *" Wait... (Transferring data)| Wait... (Running Firmware upgrade procedure)| Firmware update is completed.|"*) ;;
     *) fail "status line went: $texts" ;;
     esac
-    check_progress "$folder" "$chunks"
+    check_progress "$folder" 3
 
     if [ ! -f "$folder/log/flash-0-1.bin" ]; then
         fail "the drive flashed nothing"
@@ -716,22 +731,38 @@ case_full_update_win98()
     if [ -n "$(restart_copies)" ]; then fail "a restart copy was made after No"; fi
 }
 
-# check_progress FOLDER COUNT: the transfer display ran over 0..COUNT and its
-# positions only rose, and the flash display started from 0 again. When the
-# window's thread never answered the progress bar queries (it dispatches no
-# messages while the update runs), the status texts stand for it.
+# check_progress FOLDER DISPLAYS: the progress bar as drawn on the screen.
+# Each display starts the bar again from nearly empty: the transfer display
+# fills it chunk by chunk to full, then come DISPLAYS - 1 displays under the
+# flash text (the flash, then the EPS write when there is one), each rising;
+# at completion the bar is full. Within a display the bar never goes back.
 check_progress()
 {
-    local folder=$1 count=$2 seen
-    seen=$(awk -F'\t' '$2 == "progress" && $3 == "104" { print $4 " " $5 }' "$folder/watch.log")
-    if [ -z "$seen" ]; then
-        log "  (the progress bar never answered while the update ran)"
-        return 0
-    fi
-    printf '%s\n' "$seen" | awk -v count="$count" '
-        $2 == count { if ($1 < last) bad = "went back from " last " to " $1; last = $1; transfer++ }
-        END { if (bad != "") { print bad; exit 1 } }' >"$folder/progress.check" ||
-        fail "transfer bar $(cat "$folder/progress.check")"
+    local verdict
+    verdict=$(sort -s -t$'\t' -k1,1n -k2,2r "$1/watch.log" | awk -F'\t' -v displays="$2" '
+        $2 == "text" && $3 == "1032" { display = $4 }
+        $2 == "fill" && $3 == "104" {
+            v = $4
+            if (n == 0 || v < last - 100) {
+                n++; first[n] = v; steps[n] = 0
+                kind[n] = display ~ /Transferring/ ? "transfer" : display ~ /Running/ ? "flash" : "other"
+            } else if (v < last) bad = bad " went back from " last " to " v ";"
+            if (v != last) steps[n]++
+            top[n] = v; last = v
+        }
+        END {
+            for (i = 1; i <= n; i++) summary = summary " " kind[i] " " first[i] "-" top[i] " in " steps[i] " steps;"
+            if (n != displays) bad = bad " " n " displays, expected " displays ";"
+            if (kind[1] != "transfer" || first[1] > 50 || top[1] < 900 || steps[1] < 10)
+                bad = bad " the transfer display did not fill step by step;"
+            for (i = 2; i <= n; i++)
+                if (kind[i] != "flash" || first[i] > 300 || top[i] <= first[i] + 100)
+                    bad = bad " display " i " did not rise under the flash text;"
+            if (top[n] < 900) bad = bad " the bar was not full at completion;"
+            print (bad == "" ? "ok:" : "bad:" bad " seen:") summary
+        }')
+    log "  progress bar: $verdict"
+    case "$verdict" in ok:*) ;; *) fail "progress bar $verdict" ;; esac
 }
 
 # The drive fails the final chunk with a flash check sum error: the failure
@@ -744,6 +775,7 @@ case_flash_check_sum_error_win98()
     model_drive "$folder" 1.00 "fault = write-buffer mode=5 sense=09-86-00"
     set_windows_version win98
     start_on_virtual_drives "$folder"
+    expect_idle || return
     press "$MODEL_TITLE" 1
     expect_box "$ERROR_TITLE" 'Firmware update is failed.\n\nFlash rom check sum error. (Code 09-86-00)' || return
     screenshot flash_check_sum_error
@@ -815,13 +847,12 @@ expect_wininit_entry()
         fail "the lines after the entry changed:"$'\n'"$(od -c "$WININIT" | head -20)"
         return 1
     fi
-    local entry
-    entry=$(head -c $((size - tail_size)) "$WININIT" | tail -c +$((head_size + 1)))
-    log "  WININIT.INI entry: ${entry%$'\r'}"
+    head -c $((size - tail_size)) "$WININIT" | tail -c +$((head_size + 1)) >"$folder/wininit.entry"
+    log "  WININIT.INI entry: $(tr -d '\r\n' <"$folder/wininit.entry")"
     # One line; every part of the path is a short (8.3) name.
-    if ! printf '%s' "$entry" |
-        grep -qzP '^NUL=[A-Za-z]:(\\[^\\.\r\n ]{1,8}(\.[^\\.\r\n ]{1,3})?)*\\REB_0000\.EXE\r\n$'; then
-        fail "the entry is not one NUL= line with a short path: $(printf '%s' "$entry" | od -c | head -5)"
+    if ! grep -qzP '\ANUL=[A-Za-z]:(\\[^\\.\r\n ]{1,8}(\.[^\\.\r\n ]{1,3})?)*\\REB_0000\.EXE\r\n\z' \
+        "$folder/wininit.entry"; then
+        fail "the entry is not one NUL= line with a short path: $(od -c "$folder/wininit.entry" | head -5)"
         return 1
     fi
 }
@@ -842,9 +873,12 @@ case_restart_after_update_win98()
     model_drive "$folder" 1.00
     clear_restart_traces
     temp=$(wine_temp_folder) || { fail "the prefix has no temporary folder"; return; }
-    printf '%b%b' "$head" "$tail" >"$WININIT"
     set_windows_version win98
     start_on_virtual_drives "$folder" WINEDEBUG=+process
+    # Written once Wine is up: Wine's own start carries out and renames a
+    # WININIT.INI it finds.
+    expect_idle || return
+    printf '%b%b' "$head" "$tail" >"$WININIT"
     run_update "$folder"
     expect_box "$INFO_TITLE" "$RESTART_QUESTION" || return
     press "$INFO_TITLE" 6

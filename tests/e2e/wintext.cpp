@@ -24,7 +24,7 @@
 // the milliseconds since it started:
 //
 //   MS  text      ID  TEXT       (the text as the window keeps it, no message sent)
-//   MS  progress  ID  POSITION  UPPER
+//   MS  fill      ID  THOUSANDTHS  (share of a progress bar drawn filled on the screen)
 //   MS  end       closed|until|timeout
 //
 // Carriage returns, line feeds, tabs and backslashes in texts are written as
@@ -202,6 +202,48 @@ std::wstring keptText(HWND hwnd)
     return text;
 }
 
+// How much of a progress bar is drawn filled, in thousandths: the share of
+// its middle pixel row on the screen that shows the highlight colour. Reads
+// the screen only, so it works while the bar's thread dispatches nothing.
+int fillOf(HWND bar)
+{
+    RECT client{};
+    GetClientRect(bar, &client);
+    POINT origin{0, 0};
+    ClientToScreen(bar, &origin);
+    const int width = client.right - client.left;
+    if (width <= 0) return 0;
+    const int row = origin.y + (client.bottom - client.top) / 2;
+
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP strip = CreateCompatibleBitmap(screen, width, 1);
+    HGDIOBJ old = SelectObject(memory, strip);
+    BitBlt(memory, 0, 0, width, 1, screen, origin.x, row, SRCCOPY);
+    SelectObject(memory, old);
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = 1;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<DWORD> pixels(static_cast<size_t>(width));
+    GetDIBits(memory, strip, 0, 1, pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(strip);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
+    const DWORD wanted = (DWORD{GetRValue(highlight)} << 16) | (DWORD{GetGValue(highlight)} << 8) |
+                         GetBValue(highlight);
+    int filled = 0;
+    for (DWORD pixel : pixels)
+        if ((pixel & 0xFFFFFF) == wanted) ++filled;
+    return filled * 1000 / width;
+}
+
 struct Sample {
     std::vector<std::pair<int, std::string>> lines;
     HWND dialog;
@@ -213,11 +255,8 @@ BOOL CALLBACK sampleControl(HWND child, LPARAM data)
     if (GetParent(child) != sample->dialog) return TRUE;
     const int id = GetDlgCtrlID(child);
     if (isProgressBar(child)) {
-        std::string position;
-        std::string upper;
-        progressOf(child, 40, position, upper);
-        sample->lines.emplace_back(id, "progress\t" + std::to_string(id) + "\t" + position + "\t" +
-                                           upper);
+        sample->lines.emplace_back(id, "fill\t" + std::to_string(id) + "\t" +
+                                           std::to_string(fillOf(child)));
     } else {
         sample->lines.emplace_back(id,
                                    "text\t" + std::to_string(id) + "\t" + escaped(keptText(child)));
