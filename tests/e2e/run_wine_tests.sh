@@ -368,15 +368,14 @@ expect_idle()
     fi
 }
 
-# The user's temporary folder of the Wine prefix, where the restart copy goes.
+# The user's temporary folder of the Wine prefix, where the restart copy
+# goes: the folder TEMP names for Windows programs, as a path of this machine.
 wine_temp_folder()
 {
-    local candidate
-    for candidate in "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp \
-        "$WINEPREFIX"/drive_c/users/*/Temp; do
-        [ -d "$candidate" ] && { printf '%s\n' "$candidate"; return 0; }
-    done
-    return 1
+    local folder
+    folder=$(wine_cmd cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+    folder=$(wine_cmd winepath -u "$folder" 2>/dev/null)
+    [ -n "$folder" ] && [ -d "$folder" ] && printf '%s\n' "${folder%/}"
 }
 
 WININIT=$WINEPREFIX/drive_c/windows/WININIT.INI
@@ -392,7 +391,8 @@ clear_restart_traces()
 restart_copies()
 {
     local temp
-    temp=$(wine_temp_folder) || return 0
+    # An unknown folder must not pass for an empty one.
+    temp=$(wine_temp_folder) || { echo "(temporary folder not found)"; return 0; }
     (cd "$temp" && ls REB_*.EXE 2>/dev/null)
 }
 
