@@ -4,7 +4,7 @@ set -euo pipefail
 
 native=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev python3)
 packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-          clang-format mingw-w64 wine wine64 xvfb x11-utils xdotool imagemagick tmux python3)
+          clang-format mingw-w64 wine wine64 xvfb x11-utils xdotool imagemagick tmux python3 fonts-ipafont-gothic)
 [ "${1:-}" = "--native-only" ] && packages=("${native[@]}")
 missing=()
 for p in "${packages[@]}"; do

@@ -32,6 +32,7 @@ export LC_ALL=${LC_ALL:-C.UTF-8}
 
 XVFB_PID=
 PROGRAM_PID=
+WINDOWS_VERSION=
 CASE_FAILED=0
 CASE_NAME=
 OUTPUT=
@@ -91,12 +92,35 @@ make_prefix()
     wine_cmd reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
     wine_cmd reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
         >/dev/null 2>&1
+    use_japanese_fonts
     wineserver_cmd -w
+}
+
+# Japanese texts on the screen: the dialog faces fall back to the IPA Gothic
+# fonts for the characters they lack, and the program's Japanese faces are
+# replaced by them (without them the screenshots show empty boxes).
+use_japanese_fonts()
+{
+    local face
+    [ -n "$(fc-list :lang=ja file 2>/dev/null | grep -i ipag)" ] || return 0
+    for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" Arial; do
+        wine_cmd reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+            /v "$face" /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1
+    done
+    for face in 'MS UI Gothic' 'MS PGothic' 'ＭＳ Ｐゴシック'; do
+        wine_cmd reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAPGothic /f \
+            >/dev/null 2>&1
+    done
+    for face in 'MS Gothic' 'ＭＳ ゴシック'; do
+        wine_cmd reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAGothic /f \
+            >/dev/null 2>&1
+    done
 }
 
 # The Windows family Wine reports: win98 (9x family), winxp, win2k, win10 ...
 set_windows_version()
 {
+    WINDOWS_VERSION=$1
     wine_cmd reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
     wineserver_cmd -w
 }
@@ -246,6 +270,212 @@ write_package()
     printf '%s\r\n' "$@" >"$folder/UPDATE.INI"
 }
 
+
+# ---- the virtual drive, the update and the restart -------------------------
+
+# The Windows form of a path of this machine (Wine's drive Z: is the root).
+windows_path()
+{
+    printf 'Z:%s' "${1//\//\\}"
+}
+
+# write_drives FOLDER LINE...: the virtual drives the library beside the
+# program reports (VDRIVES.TXT).
+write_drives()
+{
+    local folder=$1
+    shift
+    printf '%s\n' "$@" >"$folder/VDRIVES.TXT"
+}
+
+# start_on_virtual_drives FOLDER [VAR=VALUE...]: starts the program with the
+# virtual drive library beside it; what the drives receive is logged in
+# FOLDER/log (commands.log, flash-A-T.bin, state-A-T.txt).
+start_on_virtual_drives()
+{
+    local folder=$1
+    shift
+    use_virtual_drive "$folder" || return 1
+    start_program "$folder" "WINEDLLOVERRIDES=$WINEDLLOVERRIDES;wnaspi32=n" \
+        "ORV_VIRTUAL_LOG=$(windows_path "$folder/log")" "$@"
+}
+
+# The drive commands the virtual drives received, one line each.
+drive_commands()
+{
+    cat "$1/log/commands.log" 2>/dev/null
+}
+
+# count_writes FOLDER: how many WRITE BUFFER commands reached a drive.
+count_writes()
+{
+    drive_commands "$1" | grep -c '^[0-9]*:[0-9]* 3B '
+}
+
+# write_update_package FOLDER VERSION SIZE [OPTION...]: a package for the
+# drive model "ORVENTA CD-R    MODEL123" with firmware VERSION; its image
+# FIRM.BIN holds SIZE bytes of varied content, sent in 8192-byte chunks.
+write_update_package()
+{
+    local folder=$1 version=$2 size=$3
+    shift 3
+    write_package "$folder" \
+        "[UPGRADEINFORMATION]" \
+        "APPLICATIONTITLE=$MODEL_TITLE" \
+        "INQUIRY=ORVENTA CD-R    MODEL123;" \
+        "VERSION=$version" \
+        "FIRMWAREFILENAME=FIRM.BIN" \
+        "FIRMWAREFILESIZE=$size" \
+        "BUFFERSIZE=8192" \
+        "[OPTION]" \
+        "USE BINARY INFORMATION=NO" \
+        "$@"
+    head -c "$size" /dev/urandom >"$folder/FIRM.BIN"
+}
+
+# One drive of the package's model at ASPI address 0:1 with firmware
+# revision REVISION; further description lines follow it.
+model_drive()
+{
+    local folder=$1 revision=$2
+    shift 2
+    write_drives "$folder" \
+        "[drive]" \
+        "address = 0:1" \
+        "vendor = ORVENTA" \
+        "product = \"CD-R    MODEL123\"" \
+        "revision = $revision" \
+        "$@"
+}
+
+MODEL_TITLE="MODEL123 Firmware Update"
+SELECT_TEXT=" Please Select Drive and Click UPDATE Button."
+INFO_TITLE="Information - Upgrade Program"
+ERROR_TITLE="Error - Upgrade Program"
+RESTART_QUESTION='Firmware update is completed.\n\nDo you want to restart your computer now?'
+
+# expect_idle [UPDATE-STATE]: the main window is idle: its status line asks
+# for a drive, EXIT is enabled and UPDATE is enabled (or UPDATE-STATE).
+expect_idle()
+{
+    local update=${1:-enabled}
+    expect_control "$MODEL_TITLE" 1032 "$SELECT_TEXT" || return 1
+    local states
+    states=$(printf '%s\n' "$OUTPUT" | awk -F'\t' '$1 == "control" && ($2 == "1" || $2 == "2") { print $2 "=" $5 }' | sort | tr '\n' ' ')
+    if [ "$states" != "1=$update 2=enabled " ]; then
+        fail "buttons after the update: $states"
+        return 1
+    fi
+}
+
+# The user's temporary folder of the Wine prefix, where the restart copy
+# goes: the folder TEMP names for Windows programs, as a path of this machine.
+wine_temp_folder()
+{
+    local folder
+    folder=$(wine_cmd cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+    folder=$(wine_cmd winepath -u "$folder" 2>/dev/null)
+    [ -n "$folder" ] && [ -d "$folder" ] && printf '%s\n' "${folder%/}"
+}
+
+WININIT=$WINEPREFIX/drive_c/windows/WININIT.INI
+
+# Leaves no restart copy and no WININIT.INI from an earlier case.
+clear_restart_traces()
+{
+    local temp
+    temp=$(wine_temp_folder) && rm -f "$temp"/REB_*.EXE
+    rm -f "$WINEPREFIX"/drive_c/windows/[Ww][Ii][Nn][Ii][Nn][Ii][Tt].*
+}
+
+restart_copies()
+{
+    local temp
+    # An unknown folder must not pass for an empty one.
+    temp=$(wine_temp_folder) || { echo "(temporary folder not found)"; return 0; }
+    (cd "$temp" && ls REB_*.EXE 2>/dev/null)
+}
+
+# Wine carries out ExitWindowsEx by running wineboot with --end-session
+# (without --shutdown for a restart); the process channel shows that start.
+restart_requested()
+{
+    grep -q 'wineboot.exe.*--end-session' "$1/program.log" 2>/dev/null
+}
+
+# wait_for_restart FOLDER SECONDS: waits until the restart has been requested.
+wait_for_restart()
+{
+    local folder=$1 tenths=$(($2 * 10)) waited=0
+    while ! restart_requested "$folder"; do
+        if [ "$waited" -ge "$tenths" ]; then
+            fail "no restart was requested within $2 s"
+            return 1
+        fi
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+}
+
+# No "Can't reboot." or other error box is on the screen.
+expect_no_error_box()
+{
+    wintext list
+    if printf '%s\n' "$OUTPUT" | grep -q "^dialog	$ERROR_TITLE"; then
+        fail "an error box is shown: $(printf '%s\n' "$OUTPUT" | awk -F'\t' '$2 == "65535" { print $6 }')"
+        return 1
+    fi
+}
+
+# run_update FOLDER [SHOTS]: presses UPDATE in the idle main window, follows
+# the status line and progress bar into FOLDER/watch.log until a message box
+# appears, and with SHOTS takes screenshots SHOTS_transfer and SHOTS_flash of
+# the two displays. Answers 1 when a step failed (also when run in the
+# background, where its own failure reports are lost).
+run_update()
+{
+    local folder=$1 shots=${2:-} status=0
+    expect_control "$MODEL_TITLE" 1032 "$SELECT_TEXT" || return 1
+    press "$MODEL_TITLE" 1 || return 1
+    wine_cmd "$WINTEXT" watch "$MODEL_TITLE" 60000 "~ - Upgrade Program" \
+        >"$folder/watch.log" 2>/dev/null &
+    local watcher=$!
+    if [ -n "$shots" ]; then
+        if wait_for_line "$folder/watch.log" 'Transferring data'; then
+            screenshot "${shots}_transfer"
+        else
+            status=1
+        fi
+        if wait_for_line "$folder/watch.log" 'Running Firmware'; then
+            screenshot "${shots}_flash"
+        else
+            status=1
+        fi
+    fi
+    wait "$watcher" || status=1
+    return "$status"
+}
+
+# wait_for_line FILE PATTERN: waits (up to the usual wait) for a line.
+wait_for_line()
+{
+    local waited=0
+    until grep -q "$2" "$1" 2>/dev/null; do
+        if [ "$waited" -ge $((WAIT_MS / 100)) ]; then
+            fail "\"$2\" never appeared in $(basename "$1")"
+            return 1
+        fi
+        sleep 0.05
+        waited=$((waited + 1))
+    done
+}
+
+# Status texts the watch saw, in order.
+status_texts()
+{
+    awk -F'\t' '$2 == "text" && $3 == "1032" { print $4 }' "$1/watch.log"
+}
+
 # ---- cases ------------------------------------------------------------------
 
 # The Win32 services and class library on Wine's API: fonts, brushes,
@@ -388,6 +618,338 @@ case_notice_accept()
     expect_exit
 }
 
+
+# ---- the update on virtual drives (9x family, ASPI) --------------------------
+
+# The notice, then the main window listing the drives of the package's model
+# in discovery order; another maker's drive is left out. EXIT ends the
+# program: nothing is written and nothing restarts.
+case_main_window_win98()
+{
+    local folder notice="MODEL123 Firmware 1.00 - Welcome"
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 65536 "USE CDR CAUTION=YES"
+    write_drives "$folder" \
+        "[drive]" "address = 0:1" "vendor = ORVENTA" "product = \"CD-R    MODEL123\"" \
+        "revision = 1.00" \
+        "[drive]" "address = 0:4" "vendor = OTHERCO" "product = DVD-ROM 16X" "revision = 2.10" \
+        "[drive]" "address = 1:3" "vendor = ORVENTA" "product = \"CD-R    MODEL123\"" \
+        "revision = 0.99"
+    clear_restart_traces
+    set_windows_version win98
+    start_on_virtual_drives "$folder" WINEDEBUG=+process
+    expect_control "$notice" 1011 "WNASPI32.DLL is necessary for this program." || return
+    screenshot main_window_notice
+    press "$notice" 1
+    expect_gone "$notice"
+
+    expect_control "$MODEL_TITLE" 1032 "$SELECT_TEXT" || return
+    local items
+    items=$(printf '%s\n' "$OUTPUT" | awk -F'\t' '$1 == "item" && $2 == "103" { print $3 "=" $4 } $1 == "selected" && $2 == "103" { print "selected=" $3 }')
+    local expected="0=(0,1) ORVENTA CD-R    MODEL123 1.00
+1=(1,3) ORVENTA CD-R    MODEL123 0.99
+selected=0"
+    if [ "$items" != "$expected" ]; then
+        fail "drive list reads:"$'\n'"$items"$'\n'"expected:"$'\n'"$expected"
+    fi
+    expect_idle
+    screenshot main_window
+    press "$MODEL_TITLE" 2
+    expect_gone "$MODEL_TITLE"
+    expect_exit
+    sleep 0.5
+
+    if [ "$(count_writes "$folder")" -ne 0 ]; then fail "WRITE BUFFER reached the drive"; fi
+    if [ -n "$(restart_copies)" ]; then fail "a restart copy was made: $(restart_copies)"; fi
+    if [ -e "$WININIT" ]; then fail "WININIT.INI was written"; fi
+    if restart_requested "$folder"; then fail "a restart was requested"; fi
+}
+
+# Package 1.04 against a drive with 1.05: the user is asked; No goes back to
+# idle and nothing is written to the drive.
+case_later_drive_firmware_win98()
+{
+    local folder
+    folder=$(new_folder)
+    write_update_package "$folder" 1.04 65536
+    model_drive "$folder" 1.05
+    set_windows_version win98
+    start_on_virtual_drives "$folder"
+    expect_idle || return
+    press "$MODEL_TITLE" 1
+    expect_box "$INFO_TITLE" 'Drive has later version of firmware than this program. Please \nvisit Orventa Web Site to check availability of latest firmware \nfor the drive you have.\n\nDo you continue it ?' || return
+    screenshot later_drive_firmware
+    press "$INFO_TITLE" 7
+    expect_gone "$INFO_TITLE"
+    expect_idle
+    if [ "$(count_writes "$folder")" -ne 0 ]; then
+        fail "WRITE BUFFER reached the drive:"$'\n'"$(drive_commands "$folder" | grep ' 3B ')"
+    fi
+    press "$MODEL_TITLE" 2
+    expect_exit
+}
+
+# A whole update with an EPS image: the drive flashes exactly the chunks
+# sent (the image's tail beyond the last whole chunk stays unsent), the
+# transfer, flash and EPS displays follow each other, and the completion
+# question comes; No returns to idle with UPDATE disabled for that drive.
+case_full_update_win98()
+{
+    local folder chunks=64 size=$((64 * 8192 + 3000))
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 "$size" "UPDATE WAIT TIME=2"
+    sed -i 's/^\[OPTION\]/EPS FIRMWAREFILENAME=EPS.BIN\r\nEPS VERSION=EPS0200\r\n[OPTION]/' \
+        "$folder/UPDATE.INI"
+    head -c 65536 /dev/urandom >"$folder/EPS.BIN"
+    model_drive "$folder" 1.00 "latency = 20" "eps-version = EPS0100" \
+        "eps-new-version = EPS0200" "fault = write-buffer buffer=0x81 latency=1500"
+    set_windows_version win98
+    start_on_virtual_drives "$folder"
+    run_update "$folder" full_update &
+    local runner=$!
+    wait_for_line "$folder/log/commands.log" '3B 00 80' && screenshot full_update_eps
+    wait "$runner" || fail "the transfer and flash displays were not both seen"
+    expect_box "$INFO_TITLE" "$RESTART_QUESTION" || return
+    screenshot full_update_completed
+
+    local texts
+    texts=$(status_texts "$folder" | uniq | tr '\n' '|')
+    log "  status line: $texts"
+    case "$texts" in
+    *" Wait... (Transferring data)| Wait... (Running Firmware upgrade procedure)| Firmware update is completed.|"*) ;;
+    *) fail "status line went: $texts" ;;
+    esac
+    check_progress "$folder" 3
+
+    if [ ! -f "$folder/log/flash-0-1.bin" ]; then
+        fail "the drive flashed nothing"
+    elif ! cmp -s "$folder/log/flash-0-1.bin" <(head -c $((chunks * 8192)) "$folder/FIRM.BIN"); then
+        fail "the flashed image ($(stat -c %s "$folder/log/flash-0-1.bin") bytes) differs from the first $((chunks * 8192)) bytes of the image"
+    fi
+    if ! cmp -s <(tail -c +$((0x3400 + 1)) "$folder/log/eps-0-1.bin" 2>/dev/null) \
+        <(tail -c +$((0x3400 + 1)) "$folder/EPS.BIN"); then
+        fail "the committed EPS data differ from the EPS image"
+    fi
+    local writes
+    writes=$(drive_commands "$folder" | grep -c '^0:1 3B 0[45] 00 ')
+    if [ "$writes" -ne "$chunks" ]; then fail "$writes chunks sent, expected $chunks"; fi
+
+    press "$INFO_TITLE" 7
+    expect_gone "$INFO_TITLE"
+    expect_idle disabled
+    press "$MODEL_TITLE" 2
+    expect_exit
+    if [ -n "$(restart_copies)" ]; then fail "a restart copy was made after No"; fi
+}
+
+# check_progress FOLDER DISPLAYS: the progress bar as drawn on the screen.
+# Each display starts the bar again from nearly empty: the transfer display
+# fills it chunk by chunk to full, then come DISPLAYS - 1 displays under the
+# flash text (the flash, then the EPS write when there is one), each rising;
+# at completion the bar is full. Within a display the bar never goes back.
+check_progress()
+{
+    local verdict
+    verdict=$(sort -s -t$'\t' -k1,1n -k2,2r "$1/watch.log" | awk -F'\t' -v displays="$2" '
+        $2 == "text" && $3 == "1032" { display = $4 }
+        $2 == "fill" && $3 == "104" {
+            v = $4
+            if (n == 0 || v < last - 100) {
+                n++; first[n] = v; steps[n] = 0
+                kind[n] = display ~ /Transferring/ ? "transfer" : display ~ /Running/ ? "flash" : "other"
+            } else if (v < last) bad = bad " went back from " last " to " v ";"
+            if (v != last) steps[n]++
+            top[n] = v; last = v
+        }
+        END {
+            for (i = 1; i <= n; i++) summary = summary " " kind[i] " " first[i] "-" top[i] " in " steps[i] " steps;"
+            if (n != displays) bad = bad " " n " displays, expected " displays ";"
+            if (kind[1] != "transfer" || first[1] > 50 || top[1] < 900 || steps[1] < 5)
+                bad = bad " the transfer display did not fill step by step;"
+            for (i = 2; i <= n; i++)
+                if (kind[i] != "flash" || first[i] > 300 || top[i] <= first[i] + 100)
+                    bad = bad " display " i " did not rise under the flash text;"
+            if (top[n] < 900) bad = bad " the bar was not full at completion;"
+            print (bad == "" ? "ok:" : "bad:" bad " seen:") summary
+        }')
+    log "  progress bar: $verdict"
+    case "$verdict" in ok:*) ;; *) fail "progress bar $verdict" ;; esac
+}
+
+# The drive fails the final chunk with a flash check sum error: the failure
+# box names it, and the window is idle again with both buttons enabled.
+case_flash_check_sum_error_win98()
+{
+    local folder
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 $((16 * 8192)) "UPDATE WAIT TIME=1"
+    model_drive "$folder" 1.00 "fault = write-buffer mode=5 sense=09-86-00"
+    set_windows_version win98
+    start_on_virtual_drives "$folder"
+    expect_idle || return
+    press "$MODEL_TITLE" 1
+    expect_box "$ERROR_TITLE" 'Firmware update is failed.\n\nFlash rom check sum error. (Code 09-86-00)' || return
+    screenshot flash_check_sum_error
+    press "$ERROR_TITLE" 1
+    expect_gone "$ERROR_TITLE"
+    expect_idle
+    if [ -e "$folder/log/flash-0-1.bin" ]; then fail "the drive flashed an image"; fi
+    press "$MODEL_TITLE" 2
+    expect_exit
+}
+
+
+# ---- the restart -------------------------------------------------------------
+
+# start_named FOLDER NAME [VAR=VALUE...]: starts the program copied into FOLDER
+# under the file name NAME.
+start_named()
+{
+    local folder=$1 name=$2
+    shift 2
+    cp "$PROGRAM" "$folder/$name"
+    (cd "$folder" && exec env "$@" "$(command -v wine || command -v wine64)" "$name" \
+        >"$folder/program.log" 2>&1) &
+    PROGRAM_PID=$!
+}
+
+# A program named like a restart copy, in a folder without any package,
+# reads no package: it waits about 8 s without showing anything and then
+# asks for the restart.
+case_restart_copy_mode()
+{
+    local folder started elapsed
+    folder=$(new_folder)
+    set_windows_version win98
+    started=$(date +%s%N)
+    start_named "$folder" REB_0000.EXE WINEDEBUG=+process
+    sleep 4
+    expect_no_error_box
+    if restart_requested "$folder"; then fail "the restart came before the wait"; fi
+    wait_for_restart "$folder" 12 || return
+    elapsed=$((($(date +%s%N) - started) / 1000000))
+    log "  restart requested after $elapsed ms"
+    if [ "$elapsed" -lt 7500 ]; then fail "the restart came after only $elapsed ms"; fi
+    expect_no_error_box
+    expect_exit
+}
+
+
+# expect_wininit_entry FOLDER HEAD TAIL: WININIT.INI is HEAD (up to and with
+# its "[RENAME]" line), one line "NUL=" with the restart copy's short path,
+# then TAIL, byte for byte (CR LF line ends).
+expect_wininit_entry()
+{
+    local folder=$1 head=$2 tail=$3
+    if [ ! -f "$WININIT" ]; then
+        fail "no WININIT.INI in the Windows folder"
+        return 1
+    fi
+    cp "$WININIT" "$folder/wininit.after"
+    local size head_size tail_size
+    size=$(stat -c %s "$WININIT")
+    head_size=$(printf '%b' "$head" | wc -c)
+    tail_size=$(printf '%b' "$tail" | wc -c)
+    if ! cmp -s <(head -c "$head_size" "$WININIT") <(printf '%b' "$head"); then
+        fail "the lines before the entry changed:"$'\n'"$(od -c "$WININIT" | head -20)"
+        return 1
+    fi
+    if ! cmp -s <(tail -c "$tail_size" "$WININIT") <(printf '%b' "$tail"); then
+        fail "the lines after the entry changed:"$'\n'"$(od -c "$WININIT" | head -20)"
+        return 1
+    fi
+    head -c $((size - tail_size)) "$WININIT" | tail -c +$((head_size + 1)) >"$folder/wininit.entry"
+    log "  WININIT.INI entry: $(tr -d '\r\n' <"$folder/wininit.entry")"
+    # One line; every part of the path is a short (8.3) name.
+    if ! grep -qzP '\ANUL=[A-Za-z]:(\\[^\\.\r\n ]{1,8}(\.[^\\.\r\n ]{1,3})?)*\\REB_0000\.EXE\r\n\z' \
+        "$folder/wininit.entry"; then
+        fail "the entry is not one NUL= line with a short path: $(od -c "$folder/wininit.entry" | head -5)"
+        return 1
+    fi
+}
+
+# After a successful update answered with Yes, on the 9x family: the program
+# copies itself into the temporary folder as REB_0000.EXE, enters the copy
+# right after "[RENAME]" in WININIT.INI (the lines already there stay byte
+# for byte), starts it and ends. The copy reads no package (none is in the
+# temporary folder, so reading one would end in an error box), waits about
+# 8 s and asks for the restart.
+case_restart_after_update_win98()
+{
+    local folder temp answered elapsed
+    local head='[Settings]\r\nKeep=1\r\n[RENAME]\r\n'
+    local tail='NUL=C:\\WINDOWS\\TEMP\\OLD.TMP\r\nC:\\NEW.DLL=C:\\NEW.TMP\r\n[Other]\r\nx=y\r\n'
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 $((8 * 8192)) "UPDATE WAIT TIME=1"
+    model_drive "$folder" 1.00
+    clear_restart_traces
+    temp=$(wine_temp_folder) || { fail "the prefix has no temporary folder"; return; }
+    set_windows_version win98
+    start_on_virtual_drives "$folder" WINEDEBUG=+process
+    # Written once Wine is up: Wine's own start carries out and renames a
+    # WININIT.INI it finds.
+    expect_idle || return
+    printf '%b%b' "$head" "$tail" >"$WININIT"
+    run_update "$folder" || fail "the update was not followed to its end"
+    expect_box "$INFO_TITLE" "$RESTART_QUESTION" || return
+    press "$INFO_TITLE" 6
+    answered=$(date +%s%N)
+    expect_exit
+
+    if [ "$(restart_copies)" != REB_0000.EXE ]; then
+        fail "restart copies in the temporary folder: $(restart_copies | tr '\n' ' ')"
+        return
+    fi
+    if ! cmp -s "$temp/REB_0000.EXE" "$PROGRAM"; then fail "REB_0000.EXE is not the program"; fi
+    expect_wininit_entry "$folder" "$head" "$tail"
+    if restart_requested "$folder"; then fail "the restart came before the copy's wait"; fi
+    sleep 3
+    expect_no_error_box
+    wait_for_restart "$folder" 12 || return
+    elapsed=$((($(date +%s%N) - answered) / 1000000))
+    log "  the copy asked for the restart $elapsed ms after Yes"
+    if [ "$elapsed" -lt 7000 ]; then fail "the copy did not wait: $elapsed ms"; fi
+    sleep 2
+    expect_no_error_box
+    # What Wine's restart made of the entry (informational).
+    log "  after Wine's restart: copy $( [ -e "$temp/REB_0000.EXE" ] && echo kept || echo deleted )," \
+        "Windows folder holds $(cd "$WINEPREFIX/drive_c/windows" && ls -d [Ww][Ii][Nn][Ii][Nn][Ii][Tt].* 2>/dev/null | tr '\n' ' ')"
+}
+
+# USE DELETE FILE=NO: Yes makes no copy and touches no WININIT.INI; the
+# ending program asks for the restart itself, at once. On the 9x family and
+# on the NT family (ASPI required by the package, privileges adjusted).
+case_restart_without_copy()
+{
+    local version
+    for version in win98 win10; do
+        restart_without_copy_on "$version"
+    done
+}
+
+restart_without_copy_on()
+{
+    local version=$1 folder answered elapsed
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 $((8 * 8192)) "UPDATE WAIT TIME=1" "USE DELETE FILE=NO" \
+        "USE SCSIPASSTHROUGHINTERFACE ON WINNT=NO"
+    model_drive "$folder" 1.00
+    clear_restart_traces
+    set_windows_version "$version"
+    start_on_virtual_drives "$folder" WINEDEBUG=+process
+    run_update "$folder" || fail "the update was not followed to its end"
+    expect_box "$INFO_TITLE" "$RESTART_QUESTION" || return
+    press "$INFO_TITLE" 6
+    answered=$(date +%s%N)
+    wait_for_restart "$folder" 5 || return
+    elapsed=$((($(date +%s%N) - answered) / 1000000))
+    log "  $version: the program asked for the restart $elapsed ms after Yes"
+    expect_exit
+    expect_no_error_box
+    if [ -n "$(restart_copies)" ]; then fail "$version: a restart copy was made"; fi
+    if [ -e "$WININIT" ]; then fail "$version: WININIT.INI was written"; fi
+}
+
 # ---- runner -----------------------------------------------------------------
 
 main()
@@ -419,6 +981,10 @@ main()
         log "case $name"
         "case_$name"
         stop_program
+        # Every case starts on the NT family.
+        if [ -n "$WINDOWS_VERSION" ] && [ "$WINDOWS_VERSION" != win10 ]; then
+            set_windows_version win10
+        fi
         if [ "$CASE_FAILED" -eq 0 ]; then
             passed=$((passed + 1))
             log "  ok"

@@ -6,6 +6,9 @@
 //   wintext press CAPTION ID             presses button ID (WM_COMMAND, BN_CLICKED)
 //   wintext click CAPTION ID             presses button ID with BM_CLICK
 //   wintext select CAPTION ID INDEX      selects a combo box entry as a user would
+//   wintext watch CAPTION MS [UNTIL]     follows the dialog's texts and progress bars
+//                                        for MS milliseconds, or until a dialog
+//                                        titled UNTIL appears or CAPTION closes
 //
 // CAPTION matches a dialog caption exactly; "~TEXT" matches any caption that
 // contains TEXT and "*" matches every dialog. Output is UTF-8, one line per
@@ -15,6 +18,14 @@
 //   control  ID  CLASS  visible|hidden  enabled|disabled  TEXT
 //   item     ID  INDEX  TEXT          (combo box entries)
 //   selected ID  INDEX
+//   progress ID  POSITION  UPPER   (progress bars; "?" when the owner does not answer)
+//
+// watch writes one line whenever something it follows changes, each led by
+// the milliseconds since it started:
+//
+//   MS  text      ID  TEXT       (the text as the window keeps it, no message sent)
+//   MS  fill      ID  THOUSANDTHS  (share of a progress bar drawn filled on the screen)
+//   MS  end       closed|until|timeout
 //
 // Carriage returns, line feeds, tabs and backslashes in texts are written as
 // \r, \n, \t and \\. A message box is a dialog whose text is the static
@@ -22,8 +33,11 @@
 // 2 wrong arguments.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -151,25 +165,6 @@ void printComboItems(HWND combo, int id)
              std::to_string(static_cast<LONG_PTR>(selected)) + "\n");
 }
 
-BOOL CALLBACK printControl(HWND child, LPARAM parent)
-{
-    if (GetParent(child) != reinterpret_cast<HWND>(parent)) return TRUE;
-    const int id = GetDlgCtrlID(child);
-    const std::wstring kind = className(child);
-    writeOut("control\t" + std::to_string(id) + "\t" + utf8(kind) + "\t" +
-             (IsWindowVisible(child) ? "visible" : "hidden") + "\t" +
-             (IsWindowEnabled(child) ? "enabled" : "disabled") + "\t" +
-             escaped(controlText(child)) + "\n");
-    if (_wcsicmp(kind.c_str(), L"ComboBox") == 0) printComboItems(child, id);
-    return TRUE;
-}
-
-void printDialog(HWND dialog)
-{
-    writeOut("dialog\t" + escaped(caption(dialog)) + "\n");
-    EnumChildWindows(dialog, printControl, reinterpret_cast<LPARAM>(dialog));
-}
-
 HWND waitForDialog(const std::wstring& wanted, DWORD milliseconds)
 {
     const DWORD start = GetTickCount();
@@ -181,6 +176,162 @@ HWND waitForDialog(const std::wstring& wanted, DWORD milliseconds)
     }
 }
 
+bool isProgressBar(HWND hwnd)
+{
+    return _wcsicmp(className(hwnd).c_str(), L"msctls_progress32") == 0;
+}
+
+// The position and upper limit of a progress bar. A thread that dispatches
+// no messages cannot answer: then both read "?".
+void progressOf(HWND bar, UINT milliseconds, std::string& position, std::string& upper)
+{
+    DWORD_PTR value = 0;
+    position = SendMessageTimeoutW(bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, milliseconds, &value)
+                   ? std::to_string(static_cast<LONG_PTR>(value))
+                   : "?";
+    upper = SendMessageTimeoutW(bar, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, milliseconds, &value)
+                ? std::to_string(static_cast<LONG_PTR>(value))
+                : "?";
+}
+
+// The text the window manager keeps for a window; asks nothing of its owner.
+std::wstring keptText(HWND hwnd)
+{
+    wchar_t text[1024] = {};
+    InternalGetWindowText(hwnd, text, 1024);
+    return text;
+}
+
+// How much of a progress bar is drawn filled, in thousandths: the share of
+// its middle pixel row on the screen that shows the highlight colour. Reads
+// the screen only, so it works while the bar's thread dispatches nothing.
+int fillOf(HWND bar)
+{
+    RECT client{};
+    GetClientRect(bar, &client);
+    POINT origin{0, 0};
+    ClientToScreen(bar, &origin);
+    const int width = client.right - client.left;
+    if (width <= 0) return 0;
+    const int row = origin.y + (client.bottom - client.top) / 2;
+
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP strip = CreateCompatibleBitmap(screen, width, 1);
+    HGDIOBJ old = SelectObject(memory, strip);
+    BitBlt(memory, 0, 0, width, 1, screen, origin.x, row, SRCCOPY);
+    SelectObject(memory, old);
+
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = 1;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    std::vector<DWORD> pixels(static_cast<size_t>(width));
+    GetDIBits(memory, strip, 0, 1, pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(strip);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    const COLORREF highlight = GetSysColor(COLOR_HIGHLIGHT);
+    const DWORD wanted = (DWORD{GetRValue(highlight)} << 16) | (DWORD{GetGValue(highlight)} << 8) |
+                         GetBValue(highlight);
+    int filled = 0;
+    for (DWORD pixel : pixels)
+        if ((pixel & 0xFFFFFF) == wanted) ++filled;
+    return filled * 1000 / width;
+}
+
+struct Sample {
+    std::vector<std::pair<int, std::string>> lines;
+    HWND dialog;
+};
+
+BOOL CALLBACK sampleControl(HWND child, LPARAM data)
+{
+    auto* sample = reinterpret_cast<Sample*>(data);
+    if (GetParent(child) != sample->dialog) return TRUE;
+    const int id = GetDlgCtrlID(child);
+    if (isProgressBar(child)) {
+        sample->lines.emplace_back(id, "fill\t" + std::to_string(id) + "\t" +
+                                           std::to_string(fillOf(child)));
+    } else {
+        sample->lines.emplace_back(id,
+                                   "text\t" + std::to_string(id) + "\t" + escaped(keptText(child)));
+    }
+    return TRUE;
+}
+
+int watch(const std::wstring& wanted, DWORD milliseconds, const std::wstring& until)
+{
+    HWND dialog = waitForDialog(wanted, milliseconds);
+    if (dialog == nullptr) return 1;
+    const DWORD start = GetTickCount();
+    std::vector<std::pair<int, std::string>> last;
+    for (;;) {
+        const DWORD now = GetTickCount() - start;
+        const char* reason = nullptr;
+        if (!IsWindow(dialog))
+            reason = "closed";
+        else if (!until.empty() && !dialogs(until).empty())
+            reason = "until";
+        else if (now >= milliseconds)
+            reason = "timeout";
+        if (reason != nullptr) {
+            writeOut(std::to_string(now) + "\tend\t" + reason + "\n");
+            return 0;
+        }
+        Sample sample{{}, dialog};
+        EnumChildWindows(dialog, sampleControl, reinterpret_cast<LPARAM>(&sample));
+        for (const auto& line : sample.lines) {
+            bool seen = false;
+            for (const auto& old : last)
+                if (old == line) seen = true;
+            // A progress bar that cannot answer this time keeps its last value.
+            if (!seen && line.second.find("\t?") == std::string::npos)
+                writeOut(std::to_string(now) + "\t" + line.second + "\n");
+        }
+        for (const auto& line : sample.lines) {
+            if (line.second.find("\t?") != std::string::npos) continue;
+            bool replaced = false;
+            for (auto& old : last)
+                if (old.first == line.first) {
+                    old = line;
+                    replaced = true;
+                }
+            if (!replaced) last.push_back(line);
+        }
+        Sleep(10);
+    }
+}
+
+BOOL CALLBACK printControl(HWND child, LPARAM parent)
+{
+    if (GetParent(child) != reinterpret_cast<HWND>(parent)) return TRUE;
+    const int id = GetDlgCtrlID(child);
+    const std::wstring kind = className(child);
+    writeOut("control\t" + std::to_string(id) + "\t" + utf8(kind) + "\t" +
+             (IsWindowVisible(child) ? "visible" : "hidden") + "\t" +
+             (IsWindowEnabled(child) ? "enabled" : "disabled") + "\t" +
+             escaped(controlText(child)) + "\n");
+    if (_wcsicmp(kind.c_str(), L"ComboBox") == 0) printComboItems(child, id);
+    if (isProgressBar(child)) {
+        std::string position;
+        std::string upper;
+        progressOf(child, 1000, position, upper);
+        writeOut("progress\t" + std::to_string(id) + "\t" + position + "\t" + upper + "\n");
+    }
+    return TRUE;
+}
+
+void printDialog(HWND dialog)
+{
+    writeOut("dialog\t" + escaped(caption(dialog)) + "\n");
+    EnumChildWindows(dialog, printControl, reinterpret_cast<LPARAM>(dialog));
+}
+
 int number(const wchar_t* text)
 {
     return static_cast<int>(std::wcstol(text, nullptr, 0));
@@ -189,7 +340,7 @@ int number(const wchar_t* text)
 int usage()
 {
     writeOut("usage: wintext list | wait CAPTION [MS] | gone CAPTION [MS] | press CAPTION ID |"
-             " click CAPTION ID | select CAPTION ID INDEX\n");
+             " click CAPTION ID | select CAPTION ID INDEX | watch CAPTION MS [UNTIL]\n");
     return 2;
 }
 
@@ -214,6 +365,10 @@ int wmain(int argc, wchar_t** argv)
         if (dialog == nullptr) return 1;
         printDialog(dialog);
         return 0;
+    }
+    if (command == L"watch") {
+        const DWORD timeout = argc > 3 ? static_cast<DWORD>(number(argv[3])) : 10000;
+        return watch(wanted, timeout, argc > 4 ? argv[4] : L"");
     }
     if (command == L"gone") {
         const DWORD timeout = argc > 3 ? static_cast<DWORD>(number(argv[3])) : 10000;

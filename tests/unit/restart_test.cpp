@@ -8,6 +8,7 @@
 #include "package/UpdatePackage.h"
 #include "platform/scripted/ScriptedRestart.h"
 #include "platform/scripted/ScriptedSystem.h"
+#include "tests/unit/shift_jis.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include "platform/model/ModelWindows.h"
 #include "platform/scripted/ScriptedRestart.h"
 #include "platform/scripted/ScriptedSystem.h"
+#include "tests/unit/shift_jis.h"
 #include "transport/DriveRecords.h"
 
 namespace {
@@ -154,9 +155,9 @@ TEST_F(StartUpTest, RestartCopyWaitsEightSecondsAndRestartsWithoutReadingThePack
         const char* fileName;
         bool restartCopy;
     };
-    for (const Case c : {Case{"REB_0000.EXE", true}, Case{"REBOOT.EXE", true},
-                         Case{"reb_0000.EXE", false}, Case{"Reb_0000.EXE", false},
-                         Case{"RE.EXE", false}}) {
+    for (const Case c :
+         {Case{"REB_0000.EXE", true}, Case{"REBOOT.EXE", true}, Case{"reb_0000.EXE", false},
+          Case{"Reb_0000.EXE", false}, Case{"RE.EXE", false}}) {
         ScriptedSystem local;
         local.install();
         local.fileName = c.fileName;
@@ -207,7 +208,7 @@ TEST_F(StartUpTest, OperatingSystemKindAndTransport)
 
 TEST_F(StartUpTest, AspiFailuresAndNoDrive)
 {
-    system.version = {true, 1, 4, 10};  // 9x family: ASPI
+    system.version = {true, 1, 4, 10}; // 9x family: ASPI
     addPackage();
     struct Case {
         AspiLoadResult load;
@@ -253,6 +254,56 @@ TEST_F(StartUpTest, NoticeRunsOnlyWithACautionKindAndCancelEndsSilently)
     EXPECT_EQ(local.messageBoxes()[0].text, "No drive found.");
 }
 
+TEST_F(StartUpTest, JapanesePackageMessagesReadAsWritten)
+{
+    userLcid = 1041;
+    struct Case {
+        unsigned code;
+        const char* text;
+    };
+    const Case cases[] = {
+        {1, "INIファイルが見つかりません。(Code 1)"},
+        {10, "ファームウェアファイルが見つかりません。(Code 10)"},
+        {11, "ファームウェアの読み込みに失敗しました。(Code 11)"},
+        {12, "ファームウェアの読み込みに失敗しました。(Code 12)"},
+        {3, "INIファイルの値が異常です。(Code 3)"},
+        {20, "INIファイルの値が異常です。(Code 20)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(fromShiftJis(packageResultMessage(c.code)), c.text);
+    userLcid = 1033;
+}
+
+TEST_F(StartUpTest, JapaneseStartUpFailuresReadAsWritten)
+{
+    struct Case {
+        OsVersionInfo version;
+        AspiLoadResult load;
+        uint32_t support;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{true, 1, 4, 10}, AspiLoadResult::Failed, 0x0100, "WNASPI32.DLLのロードに失敗しました。"},
+        {{true, 1, 4, 10}, AspiLoadResult::Loaded, 0xE800, "ASPI32が見つかりません。"},
+        {{true, 2, 5, 1}, AspiLoadResult::Loaded, 0x0100, "ドライブが見つかりません。"},
+    };
+    for (const Case& c : cases) {
+        ScriptedSystem local;
+        local.install();
+        local.lcid = 1041;
+        local.version = c.version;
+        local.addTextFile("UPDATE.INI", kPackage);
+        local.addFile("FW.BIN", std::vector<uint8_t>(16384, 1));
+        aspi.loadResult = c.load;
+        aspi.supportInfo = c.support;
+        EXPECT_FALSE(app.startUp());
+        const auto boxes = local.messageBoxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(fromShiftJis(boxes[0].text), c.text);
+        EXPECT_EQ(boxes[0].title, "Error - Upgrade Program");
+    }
+}
+
 TEST_F(StartUpTest, JapaneseStartUpTexts)
 {
     system.lcid = 1041;
@@ -265,4 +316,4 @@ TEST_F(StartUpTest, JapaneseStartUpTexts)
                              "B");
 }
 
-}  // namespace
+} // namespace

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <iconv.h>
-
 #include <cstring>
 #include <functional>
 #include <string>
@@ -12,23 +10,9 @@
 #include "platform/scripted/ScriptedSystem.h"
 #include "ui/NoticeDialog.h"
 
-namespace {
+#include "tests/unit/shift_jis.h"
 
-std::string fromShiftJis(const std::string& bytes)
-{
-    iconv_t cd = iconv_open("UTF-8", "SHIFT_JIS");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return "<no converter>";
-    std::string out(bytes.size() * 3 + 4, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
-    char* to = out.data();
-    size_t toLeft = out.size();
-    const size_t done = iconv(cd, &in, &inLeft, &to, &toLeft);
-    iconv_close(cd);
-    if (done == static_cast<size_t>(-1)) return "<not Shift-JIS>";
-    out.resize(out.size() - toLeft);
-    return out;
-}
+namespace {
 
 std::string replaceAll(std::string text, const std::string& from, const std::string& to)
 {
