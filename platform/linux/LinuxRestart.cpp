@@ -27,15 +27,21 @@ namespace {
 
 int tokenObject;
 
+// The temporary directory, ending with '/'.
+void tempDirectory(std::string& path)
+{
+    const char* dir = std::getenv("TMPDIR");
+    path = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+    if (path.back() != '/') path += '/';
+}
+
 class LinuxRestart : public RestartServices {
 public:
     explicit LinuxRestart(bool demo) : demo_(demo) {}
 
     bool tempPath(std::string& path) override
     {
-        const char* dir = std::getenv("TMPDIR");
-        path = dir != nullptr && *dir != '\0' ? dir : "/tmp";
-        if (path.back() != '/') path += '/';
+        tempDirectory(path);
         return true;
     }
 
@@ -162,16 +168,16 @@ void installLinuxRestart(bool demo)
     installRestartServices(&services);
 }
 
-void removeOwnRestartCopy()
+bool removeOwnRestartCopy()
 {
     char path[PATH_MAX] = {};
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     const char* name = std::strrchr(path, '/');
     name = name == nullptr ? path : name + 1;
-    if (std::strncmp(name, "REB_", 4) != 0) return;
+    if (std::strncmp(name, "REB_", 4) != 0) return false;
     std::string temp;
-    const char* dir = std::getenv("TMPDIR");
-    temp = dir != nullptr && *dir != '\0' ? dir : "/tmp";
+    tempDirectory(temp);
     if (std::strncmp(path, temp.c_str(), temp.size()) == 0) unlink(path);
+    return true;
 }

@@ -6,4 +6,5 @@ void installLinuxRestart(bool demo);
 
 // A restart copy (a program named REB_xxxx.EXE in the temporary directory)
 // removes its own file as soon as it runs; the running image stays valid.
-void removeOwnRestartCopy();
+// Answers whether this program is such a copy.
+bool removeOwnRestartCopy();

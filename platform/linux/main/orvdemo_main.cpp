@@ -13,14 +13,18 @@
 
 int main()
 {
+    const bool restartCopy = removeOwnRestartCopy();
     installLinuxSystem();
     installLinuxRestart(true);
 
+    // The restart copy touches no drive, so it needs no description.
     static VirtualBus bus;
     const char* named = std::getenv("ORV_VIRTUAL_DRIVES");
     const std::string description = named != nullptr ? named : "VDRIVES.TXT";
-    for (const std::string& problem : loadVirtualDrives(description, bus))
-        std::fprintf(stderr, "%s: %s\n", description.c_str(), problem.c_str());
+    if (!restartCopy) {
+        for (const std::string& problem : loadVirtualDrives(description, bus))
+            std::fprintf(stderr, "%s: %s\n", description.c_str(), problem.c_str());
+    }
     bus.setLatencySink(sleepingLatency());
     installVirtualDrives(bus);
 

@@ -13,11 +13,11 @@
 
 int main()
 {
-    removeOwnRestartCopy();
+    const bool restartCopy = removeOwnRestartCopy();
     installLinuxSystem();
     installLinuxDriveAccess();
     installLinuxRestart(false);
-    if (geteuid() != 0) {
+    if (!restartCopy && geteuid() != 0) {
         std::fputs("Note: writing drive firmware needs the raw-I/O capability (CAP_SYS_RAWIO);"
                    " run the updater as root.\n",
                    stderr);
