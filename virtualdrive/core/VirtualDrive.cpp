@@ -355,9 +355,9 @@ VirtualDrive::Outcome VirtualDrive::writeBuffer(const VirtualRequest& r)
     if (mode == 0 || mode == 2) {
         switch (id) {
         case 0x80:
-            std::fill(epsStaging_.begin(), epsStaging_.end(), uint8_t{0xFF});
+            // Readies the buffer for a transfer; data already written stay,
+            // so a read-back that failed can be asked again after it.
             epsPrepared_ = true;
-            epsWritten_ = false;
             return {};
         case 0x81:
             if (!epsPrepared_) return {sequenceError()};
