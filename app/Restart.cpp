@@ -35,6 +35,8 @@ void scheduleInWininit(const char* path)
     if (rs.searchPath(wininit, found)) {
         if (!rs.readTextFile(found, content)) return;
         target = found;
+    } else if (rs.readTextFile(wininit, content)) {
+        // Not found by the search, yet there: its lines must stay all the same.
     }
 
     std::string shortPath;

@@ -111,6 +111,9 @@ void buildTitle()
                     : sizeof package.applicationTitle - 1);
 }
 
+constexpr uint32_t kLargestBufferField = 0xFFFFFF;
+constexpr uint32_t kEpsDataStart = 0x3400;
+
 } // namespace
 
 PackageResult loadImagesAndIdentity()
@@ -123,6 +126,12 @@ PackageResult loadImagesAndIdentity()
     // a chunk size, or whose image does not fill one chunk, cannot be sent.
     if (package.bufferSize == 0 || package.bufferSize > package.firmwareFileSize)
         return packageresult::UnsoundSizes;
+    // WRITE BUFFER carries offsets and lengths in 24 bits: a chunk or a chunk
+    // position beyond them would be cut and land elsewhere in the drive.
+    const uint32_t lastOffset =
+        (package.firmwareFileSize / package.bufferSize - 1) * package.bufferSize;
+    if (package.bufferSize > kLargestBufferField || lastOffset > kLargestBufferField)
+        return packageresult::UnsoundSizes;
 
     releaseFirmwareImage(); // a buffer from an earlier reading is not kept twice
     package.firmwareImage = static_cast<uint8_t*>(allocateZeroed(package.firmwareFileSize));
@@ -134,6 +143,10 @@ PackageResult loadImagesAndIdentity()
     if (package.epsFileName[0] != '\0') {
         if (package.epsVersion[0] == '\0') return packageresult::NoIdentity;
         if (package.epsFileSize == 0) package.epsFileSize = kDefaultEpsImageSize;
+        // The EPS data from 0x3400 on go in one command whose length field
+        // has 24 bits.
+        if (package.epsFileSize > kEpsDataStart + kLargestBufferField)
+            return packageresult::UnsoundSizes;
         std::free(package.epsImage);
         package.epsImage = static_cast<uint8_t*>(allocateZeroed(package.epsFileSize));
         if (package.epsImage == nullptr) return packageresult::NoMemory;

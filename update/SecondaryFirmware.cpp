@@ -60,6 +60,8 @@ int updateSecondaryFirmware()
     if (package.epsImage == nullptr) return UpdateFailed;
 
     const uint32_t length = package.epsFileSize - kDataStart;
+    // The length goes to the drive in 24 bits; a longer one would be cut.
+    if (length > 0xFFFFFF) return UpdateFailed;
     const uint8_t* image = package.epsImage + kDataStart;
     std::unique_ptr<uint8_t[]> readBack(new (std::nothrow) uint8_t[package.epsFileSize]);
     if (!readBack) return NoMemory;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -111,6 +112,29 @@ struct OpenDrive {
     std::string name;
 };
 
+// The optical drives as they were when first asked for, with their device
+// numbers. Letters keep naming the same drive for the whole run: a drive
+// plugged in or removed later must not shift the letters onto another drive
+// between discovery and the update.
+struct DriveNode {
+    std::string name;
+    dev_t device;
+};
+
+const std::vector<DriveNode>& drivesOfThisRun()
+{
+    static const std::vector<DriveNode> nodes = [] {
+        std::vector<DriveNode> found;
+        for (const std::string& name : opticalDrives()) {
+            struct stat info {};
+            const bool known = stat(("/dev/" + name).c_str(), &info) == 0;
+            found.push_back({name, known ? info.st_rdev : dev_t{0}});
+        }
+        return found;
+    }();
+    return nodes;
+}
+
 class LinuxPassThroughAccess final : public PassThroughAccess {
 public:
     unsigned driveType(const std::string& rootPath) override
@@ -120,7 +144,7 @@ public:
 
     std::string driveRootText(char letter) override
     {
-        return driveName(std::string{letter, ':'}).substr(0, 10);
+        return driveName(std::string{letter, ':'}).substr(0, 6);
     }
 
     Handle openDevice(const std::string& deviceName, bool readWrite) override
@@ -134,6 +158,16 @@ public:
         const int fd = open(("/dev/" + name).c_str(), mode);
         if (fd < 0) {
             error_ = static_cast<uint32_t>(errno);
+            return nullptr;
+        }
+        // The node must still be the drive it was when the letters were given.
+        struct stat info {};
+        const auto& nodes = drivesOfThisRun();
+        const auto node = std::find_if(nodes.begin(), nodes.end(),
+                                       [&](const DriveNode& n) { return n.name == name; });
+        if (fstat(fd, &info) != 0 || node == nodes.end() || info.st_rdev != node->device) {
+            close(fd);
+            error_ = ENODEV;
             return nullptr;
         }
         return new OpenDrive{fd, name};
@@ -209,15 +243,16 @@ private:
     // already naming a node ("sr0"); empty when no optical drive answers to it.
     static std::string driveName(const std::string& name)
     {
-        const std::vector<std::string> drives = opticalDrives();
+        const std::vector<DriveNode>& drives = drivesOfThisRun();
         if (name.size() <= 8 && name.compare(0, 2, "sr") == 0) {
-            if (std::find(drives.begin(), drives.end(), name) != drives.end()) return name;
+            for (const DriveNode& node : drives)
+                if (node.name == name) return name;
             return {};
         }
         const char letter = linuxdrive::letterOfDeviceName(name);
         if (letter == 0) return {};
         const size_t index = static_cast<size_t>(letter - 'A');
-        return index < drives.size() ? drives[index] : std::string{};
+        return index < drives.size() ? drives[index].name : std::string{};
     }
 
     uint32_t error_ = 0;

@@ -106,6 +106,11 @@ TEST_F(PackageTest, ChunkSizeMustFormAtLeastOneWholeChunk)
          "USE CDROM CAUTION=YES\n", packageresult::Ok},
         {"missing size comes first", "FIRMWAREFILESIZE=0\nBUFFERSIZE=0\n", "",
          packageresult::NoImageSize},
+        // The block's offset and length fields have 24 bits.
+        {"last chunk offset past 24 bits", "FIRMWAREFILESIZE=16785408\nBUFFERSIZE=8192\n", "",
+         packageresult::UnsoundSizes},
+        {"chunk length past 24 bits", "FIRMWAREFILESIZE=16777216\nBUFFERSIZE=16777216\n", "",
+         packageresult::UnsoundSizes},
     };
     system.addFile("rom.bin", imageBytes(131072));
     for (const auto& c : cases) {
@@ -124,6 +129,26 @@ TEST_F(PackageTest, ChunkSizeMustFormAtLeastOneWholeChunk)
             EXPECT_EQ(package.firmwareImage, nullptr);
         }
     }
+}
+
+TEST_F(PackageTest, EpsDataMustFitOneCommandsLengthField)
+{
+    system.addFile("eps.bin", imageBytes(65536));
+    const std::string lines = "INQUIRY=A;\nVERSION=1\nFIRMWAREFILENAME=fw.bin\n"
+                              "FIRMWAREFILESIZE=16384\nEPS FIRMWAREFILENAME=eps.bin\n"
+                              "EPS VERSION=E1\nEPS FIRMWAREFILESIZE=";
+    EXPECT_EQ(read(lines + "16790528\n", ""), packageresult::UnsoundSizes); // 0x3400 + 2^24
+    resetPackage();
+    EXPECT_EQ(read(lines + "16790527\n", ""), packageresult::EpsTooShort);
+}
+
+TEST_F(PackageTest, TheLastChunkOffsetThatFitsIsAccepted)
+{
+    // 2048 chunks of 8 KiB: the last one starts at 0xFFE000.
+    EXPECT_EQ(read("INQUIRY=A;\nVERSION=1\nFIRMWAREFILENAME=fw.bin\n"
+                   "FIRMWAREFILESIZE=16777216\nBUFFERSIZE=8192\n",
+                   ""),
+              packageresult::ImageTooShort);
 }
 
 TEST_F(PackageTest, MainImageFileGivesItsCodes)
