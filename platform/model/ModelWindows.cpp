@@ -61,7 +61,6 @@ std::function<void(CDialog&)>& repaintHook()
     static std::function<void(CDialog&)> hook;
     return hook;
 }
-CWinApp* theApp = nullptr;
 std::atomic<bool> failThreadStarts{false};
 
 ModalRun* runOf(const CDialog& dialog)
@@ -387,11 +386,6 @@ Handle CWnd::nativeHandle() const
     return state;
 }
 
-Handle CWnd::reflectCtlColor(CDC&, unsigned)
-{
-    return nullptr;
-}
-
 // ---------------------------------------------------------------------------
 // Drop-down list
 
@@ -564,40 +558,6 @@ bool CDialog::onInitDialog()
     return true;
 }
 
-void CDialog::onOK()
-{
-    endDialog(IDOK_);
-}
-
-void CDialog::onCancel()
-{
-    endDialog(IDCANCEL_);
-}
-
-bool CDialog::onCommand(unsigned id, unsigned notifyCode)
-{
-    if (notifyCode != BN_CLICKED_) return false;
-    if (id == static_cast<unsigned>(IDOK_)) {
-        onOK();
-        return true;
-    }
-    if (id == static_cast<unsigned>(IDCANCEL_)) {
-        onCancel();
-        return true;
-    }
-    return false;
-}
-
-bool CDialog::onPaint()
-{
-    return false;
-}
-
-Handle CDialog::onQueryDragIcon()
-{
-    return nullptr;
-}
-
 Handle CDialog::loadIcon(unsigned resourceId)
 {
     // The program carries one icon; its handle is a fixed token.
@@ -609,12 +569,6 @@ Handle CDialog::loadIcon(unsigned resourceId)
 int CDialog::getSystemMetrics(int index)
 {
     return index == SM_CXICON_ || index == SM_CYICON_ ? kIconSize : 0;
-}
-
-void CDialog::bindControl(unsigned id, CWnd& control)
-{
-    if (bindingCount_ >= static_cast<int>(sizeof bindings_ / sizeof bindings_[0])) return;
-    bindings_[bindingCount_++] = {id, &control};
 }
 
 // ---------------------------------------------------------------------------
@@ -666,29 +620,6 @@ void setModelThreadStartFailure(bool fail)
     failThreadStarts.store(fail);
 }
 
-CWinApp::CWinApp()
-{
-    previousApp_ = theApp;
-    theApp = this;
-}
-
-CWinApp::~CWinApp()
-{
-    if (theApp == this) theApp = static_cast<CWinApp*>(previousApp_);
-}
-
-void CWinApp::enableControlContainer()
-{
-}
-
-void CWinApp::enable3dControls()
-{
-}
-
-CWinApp* currentApp()
-{
-    return theApp;
-}
 
 // ---------------------------------------------------------------------------
 // What drivers, tests and the terminal use

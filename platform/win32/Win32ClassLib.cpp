@@ -186,11 +186,6 @@ Handle CWnd::nativeHandle() const
     return win32Handle(*this);
 }
 
-Handle CWnd::reflectCtlColor(CDC&, unsigned)
-{
-    return nullptr;
-}
-
 // ---- controls ---------------------------------------------------------------
 
 int CComboBox::addString(const std::string& text)

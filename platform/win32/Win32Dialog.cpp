@@ -152,40 +152,6 @@ bool CDialog::onInitDialog()
     return true;
 }
 
-void CDialog::onOK()
-{
-    endDialog(IDOK);
-}
-
-void CDialog::onCancel()
-{
-    endDialog(IDCANCEL);
-}
-
-bool CDialog::onCommand(unsigned id, unsigned notifyCode)
-{
-    if (notifyCode != BN_CLICKED) return false;
-    if (id == IDOK) {
-        onOK();
-        return true;
-    }
-    if (id == IDCANCEL) {
-        onCancel();
-        return true;
-    }
-    return false;
-}
-
-bool CDialog::onPaint()
-{
-    return false;
-}
-
-Handle CDialog::onQueryDragIcon()
-{
-    return nullptr;
-}
-
 Handle CDialog::loadIcon(unsigned resourceId)
 {
     return LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resourceId));
@@ -194,20 +160,6 @@ Handle CDialog::loadIcon(unsigned resourceId)
 int CDialog::getSystemMetrics(int index)
 {
     return GetSystemMetrics(index);
-}
-
-void CDialog::bindControl(unsigned id, CWnd& control)
-{
-    for (int i = 0; i < bindingCount_; ++i) {
-        if (bindings_[i].control == &control) {
-            bindings_[i].id = id;
-            return;
-        }
-    }
-    // The table is sized for the largest dialog of the program; a registration
-    // beyond it is a programming error that must not write past the table.
-    if (bindingCount_ >= static_cast<int>(sizeof bindings_ / sizeof bindings_[0])) return;
-    bindings_[bindingCount_++] = Binding{id, &control};
 }
 
 // ---- painting ---------------------------------------------------------------

@@ -32,7 +32,6 @@ private:
     void* parameter_;
 };
 
-CWinApp* theApp = nullptr;
 
 } // namespace
 
@@ -60,27 +59,3 @@ CWinThread* beginThread(unsigned (*entry)(void*), void* parameter)
     return thread;
 }
 
-CWinApp::CWinApp()
-{
-    theApp = this;
-}
-
-CWinApp::~CWinApp()
-{
-    if (theApp == this) theApp = nullptr;
-}
-
-void CWinApp::enableControlContainer()
-{
-}
-
-// The three-dimensional look is the standard look of dialog controls on every
-// system the program runs on; nothing to switch on.
-void CWinApp::enable3dControls()
-{
-}
-
-CWinApp* currentApp()
-{
-    return theApp;
-}
