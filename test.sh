@@ -21,10 +21,10 @@ cmake --preset linux-asan >/dev/null
 cmake --build build/linux-asan --target orv_tests -j"$jobs"
 ctest --preset linux-asan -j"$jobs" || status=1
 
-step "thread sanitizer (update and transport tests)"
+step "thread sanitizer"
 cmake --preset linux-tsan >/dev/null
 cmake --build build/linux-tsan --target orv_tests -j"$jobs"
-(cd build/linux-tsan && ./orv_tests --gtest_brief=1 --gtest_filter='Update*:Monitor*:Worker*:Secondary*:Aspi*:Transport*') || status=1
+ctest --preset linux-tsan -j"$jobs" || status=1
 
 step "fuzzing the package reader (30 s)"
 cmake --preset fuzz >/dev/null
