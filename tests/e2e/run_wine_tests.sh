@@ -663,6 +663,33 @@ selected=0"
     if [ -n "$(restart_copies)" ]; then fail "a restart copy was made: $(restart_copies)"; fi
     if [ -e "$WININIT" ]; then fail "WININIT.INI was written"; fi
     if restart_requested "$folder"; then fail "a restart was requested"; fi
+
+    # Discovery settles each drive with three TEST UNIT READY, then asks its
+    # INQUIRY twice (36 bytes, short blocks) and compares the answers.
+    local address opcodes
+    for address in 0:1 0:4 1:3; do
+        opcodes=$(drive_commands "$folder" | awk -v a="$address" '$1 == a { printf "%s ", $2 }')
+        if [ "$opcodes" != "00 00 00 12 12 " ]; then
+            fail "discovery sent $address: $opcodes (expected 00 00 00 12 12)"
+        fi
+    done
+    if ! drive_commands "$folder" | grep -q '^0:1 12 00 00 00 24 00 | in 36 '; then
+        fail "the INQUIRY block of discovery is not 12 00 00 00 24 00 with 36 bytes"
+    fi
+}
+
+# Without an ASPI library the 9x-family program cannot reach a drive.
+case_aspi_library_missing_win98()
+{
+    local folder
+    folder=$(new_folder)
+    write_sound_package "$folder"
+    set_windows_version win98
+    start_program "$folder" WINEDLLOVERRIDES=wnaspi32=d
+    expect_box "Error - Upgrade Program" "WNASPI32.DLL load failed."
+    press "Error - Upgrade Program" 1
+    expect_exit
+    set_windows_version win10
 }
 
 # Package 1.04 against a drive with 1.05: the user is asked; No goes back to
