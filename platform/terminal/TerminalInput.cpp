@@ -19,6 +19,7 @@ namespace {
 struct termios savedTermios;
 volatile sig_atomic_t rawActive = 0;
 constexpr char kLeaveScreen[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
+
 } // namespace
 
 namespace terminalfrontend {
