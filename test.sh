@@ -30,8 +30,9 @@ step "fuzzing the package reader (30 s)"
 cmake --preset fuzz >/dev/null
 cmake --build build/fuzz --target fuzz_package -j"$jobs"
 mkdir -p build/fuzz/corpus
-cp samples/demo-good/*.INI build/fuzz/corpus/ 2>/dev/null || true
-build/fuzz/fuzz_package -max_total_time=30 -rss_limit_mb=1024 build/fuzz/corpus >build/fuzz/fuzz.log 2>&1 \
+cp fuzz/corpus_package/* samples/demo-good/UPDATE.INI build/fuzz/corpus/
+build/fuzz/fuzz_package -max_total_time=30 -rss_limit_mb=1024 -dict=fuzz/fuzz_package.dict \
+  build/fuzz/corpus >build/fuzz/fuzz.log 2>&1 \
   || { tail -40 build/fuzz/fuzz.log; status=1; }
 
 step "Windows builds (x86_64 and i686)"
