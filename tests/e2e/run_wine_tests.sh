@@ -728,8 +728,11 @@ case_full_update_win98()
     sed -i 's/^\[OPTION\]/EPS FIRMWAREFILENAME=EPS.BIN\r\nEPS VERSION=EPS0200\r\n[OPTION]/' \
         "$folder/UPDATE.INI"
     head -c 65536 /dev/urandom >"$folder/EPS.BIN"
+    # The library completes each request later, from its own thread, through
+    # the request's event: the program waits on it as on a real adapter.
     model_drive "$folder" 1.00 "latency = 20" "eps-version = EPS0100" \
-        "eps-new-version = EPS0200" "fault = write-buffer buffer=0x81 latency=1500"
+        "eps-new-version = EPS0200" "fault = write-buffer buffer=0x81 latency=1500" \
+        "completion = deferred"
     set_windows_version win98
     start_on_virtual_drives "$folder"
     run_update "$folder" full_update &
