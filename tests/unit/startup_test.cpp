@@ -78,11 +78,13 @@ protected:
         resetPackage();
     }
 
-    void addPackage(const std::string& extraOptions = "")
+    // A sound package of one 16 KiB image in the program's folder.
+    static void addPackage(ScriptedSystem& to, const std::string& extraOptions = "")
     {
-        system.addTextFile("UPDATE.INI", kPackage + extraOptions);
-        system.addFile("FW.BIN", std::vector<uint8_t>(16384, 0x5A));
+        to.addTextFile("UPDATE.INI", kPackage + extraOptions);
+        to.addFile("FW.BIN", std::vector<uint8_t>(16384, 0x5A));
     }
+    void addPackage(const std::string& extraOptions = "") { addPackage(system, extraOptions); }
 
     std::vector<std::string> boxTexts() const
     {
@@ -194,8 +196,7 @@ TEST_F(StartUpTest, OperatingSystemKindAndTransport)
         ScriptedSystem local;
         local.install();
         local.version = c.version;
-        local.addTextFile("UPDATE.INI", std::string(kPackage) + c.option);
-        local.addFile("FW.BIN", std::vector<uint8_t>(16384, 1));
+        addPackage(local, c.option);
         aspi.loadResult = AspiLoadResult::Failed;
         EXPECT_FALSE(app.startUp());
         EXPECT_EQ(package.options.osKind, c.osKind);
@@ -224,8 +225,7 @@ TEST_F(StartUpTest, AspiFailuresAndNoDrive)
         ScriptedSystem local;
         local.install();
         local.version = system.version;
-        local.addTextFile("UPDATE.INI", kPackage);
-        local.addFile("FW.BIN", std::vector<uint8_t>(16384, 1));
+        addPackage(local);
         aspi.loadResult = c.load;
         aspi.supportInfo = c.support;
         EXPECT_FALSE(app.startUp());
@@ -245,8 +245,7 @@ TEST_F(StartUpTest, NoticeRunsOnlyWithACautionKindAndCancelEndsSilently)
 
     ScriptedSystem local;
     local.install();
-    local.addTextFile("UPDATE.INI", kPackage);
-    local.addFile("FW.BIN", std::vector<uint8_t>(16384, 1));
+    addPackage(local);
     driver.shown.clear();
     EXPECT_FALSE(app.startUp());
     EXPECT_TRUE(driver.shown.empty());
@@ -292,8 +291,7 @@ TEST_F(StartUpTest, JapaneseStartUpFailuresReadAsWritten)
         local.install();
         local.lcid = 1041;
         local.version = c.version;
-        local.addTextFile("UPDATE.INI", kPackage);
-        local.addFile("FW.BIN", std::vector<uint8_t>(16384, 1));
+        addPackage(local);
         aspi.loadResult = c.load;
         aspi.supportInfo = c.support;
         EXPECT_FALSE(app.startUp());

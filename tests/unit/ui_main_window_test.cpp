@@ -11,22 +11,10 @@
 #include "transport/DriveRecords.h"
 #include "ui/MainWindow.h"
 
+#include "tests/unit/script_driver.h"
 #include "tests/unit/shift_jis.h"
 
 namespace {
-
-class ScriptDriver : public ModalDriver {
-public:
-    explicit ScriptDriver(std::function<void(CDialog&)> script) : script_(std::move(script))
-    {
-        setModalDriver(this);
-    }
-    ~ScriptDriver() override { setModalDriver(nullptr); }
-    void run(CDialog& dialog) override { script_(dialog); }
-
-private:
-    std::function<void(CDialog&)> script_;
-};
 
 // What the update steps saw and answer; the fakes below read and write it.
 struct StepLog {

@@ -10,6 +10,7 @@
 #include "platform/scripted/ScriptedSystem.h"
 #include "ui/NoticeDialog.h"
 
+#include "tests/unit/script_driver.h"
 #include "tests/unit/shift_jis.h"
 
 namespace {
@@ -51,19 +52,6 @@ std::string expectedNotice(const std::string& pattern, const std::string& vendor
     text = replaceAll(text, "{M}", model);
     return replaceAll(text, "{N}", maker);
 }
-
-class ScriptDriver : public ModalDriver {
-public:
-    explicit ScriptDriver(std::function<void(CDialog&)> script) : script_(std::move(script))
-    {
-        setModalDriver(this);
-    }
-    ~ScriptDriver() override { setModalDriver(nullptr); }
-    void run(CDialog& dialog) override { script_(dialog); }
-
-private:
-    std::function<void(CDialog&)> script_;
-};
 
 constexpr unsigned kHeadline = 1008, kVersion = 1009, kNoticeText = 1010, kInformation = 1011,
                    kGroup = 1012, kFooter = 1013, kLogo = 1014, kPanel = 1007;
