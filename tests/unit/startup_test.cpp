@@ -207,31 +207,38 @@ TEST_F(StartUpTest, OperatingSystemKindAndTransport)
     }
 }
 
-TEST_F(StartUpTest, AspiFailuresAndNoDrive)
+TEST_F(StartUpTest, AspiFailuresAndNoDriveInEitherLanguage)
 {
-    system.version = {true, 1, 4, 10}; // 9x family: ASPI
-    addPackage();
+    const OsVersionInfo nineX{true, 1, 4, 10}; // ASPI
+    const OsVersionInfo nt{true, 2, 5, 1};     // pass-through
     struct Case {
+        uint32_t lcid;
+        OsVersionInfo version;
         AspiLoadResult load;
         uint32_t support;
-        const char* expected;
+        const char* expected; // as the user reads it (Japanese decoded)
     };
     const Case cases[] = {
-        {AspiLoadResult::Failed, 0x0100, "WNASPI32.DLL load failed."},
-        {AspiLoadResult::MissingEntry, 0x0100, "WNASPI32.DLL load failed."},
-        {AspiLoadResult::Loaded, 0xE802, "ASPI32 not found."},
+        {1033, nineX, AspiLoadResult::Failed, 0x0100, "WNASPI32.DLL load failed."},
+        {1033, nineX, AspiLoadResult::MissingEntry, 0x0100, "WNASPI32.DLL load failed."},
+        {1033, nineX, AspiLoadResult::Loaded, 0xE802, "ASPI32 not found."},
+        {1041, nineX, AspiLoadResult::Failed, 0x0100, "WNASPI32.DLLのロードに失敗しました。"},
+        {1041, nineX, AspiLoadResult::Loaded, 0xE800, "ASPI32が見つかりません。"},
+        {1041, nt, AspiLoadResult::Loaded, 0x0100, "ドライブが見つかりません。"},
     };
     for (const Case& c : cases) {
         ScriptedSystem local;
         local.install();
-        local.version = system.version;
+        local.lcid = c.lcid;
+        local.version = c.version;
         addPackage(local);
         aspi.loadResult = c.load;
         aspi.supportInfo = c.support;
         EXPECT_FALSE(app.startUp());
         const auto boxes = local.messageBoxes();
         ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(boxes[0].text, c.expected);
+        EXPECT_EQ(c.lcid == 1041 ? fromShiftJis(boxes[0].text) : boxes[0].text, c.expected);
+        EXPECT_EQ(boxes[0].title, "Error - Upgrade Program");
     }
 }
 
@@ -271,35 +278,6 @@ TEST_F(StartUpTest, JapanesePackageMessagesReadAsWritten)
     for (const Case& c : cases)
         EXPECT_EQ(fromShiftJis(packageResultMessage(c.code)), c.text);
     userLcid = 1033;
-}
-
-TEST_F(StartUpTest, JapaneseStartUpFailuresReadAsWritten)
-{
-    struct Case {
-        OsVersionInfo version;
-        AspiLoadResult load;
-        uint32_t support;
-        const char* text;
-    };
-    const Case cases[] = {
-        {{true, 1, 4, 10}, AspiLoadResult::Failed, 0x0100, "WNASPI32.DLLのロードに失敗しました。"},
-        {{true, 1, 4, 10}, AspiLoadResult::Loaded, 0xE800, "ASPI32が見つかりません。"},
-        {{true, 2, 5, 1}, AspiLoadResult::Loaded, 0x0100, "ドライブが見つかりません。"},
-    };
-    for (const Case& c : cases) {
-        ScriptedSystem local;
-        local.install();
-        local.lcid = 1041;
-        local.version = c.version;
-        addPackage(local);
-        aspi.loadResult = c.load;
-        aspi.supportInfo = c.support;
-        EXPECT_FALSE(app.startUp());
-        const auto boxes = local.messageBoxes();
-        ASSERT_EQ(boxes.size(), 1u);
-        EXPECT_EQ(fromShiftJis(boxes[0].text), c.text);
-        EXPECT_EQ(boxes[0].title, "Error - Upgrade Program");
-    }
 }
 
 TEST_F(StartUpTest, JapaneseStartUpTexts)

@@ -115,16 +115,18 @@ TEST_F(PassThroughTest, AtapiDrivesGetTwelveByteBlocks)
     EXPECT_EQ(lastStatus->SRB_CDBLen, 12);
 }
 
+// One answer of the operating system and the result it must give.
+struct AnswerRow {
+    const char* what;
+    bool callOk;
+    uint8_t scsiStatus;
+    uint8_t senseKey;
+    int result;
+};
+
 TEST_F(PassThroughTest, ResultDecisions)
 {
-    struct Row {
-        const char* what;
-        bool callOk;
-        uint8_t scsiStatus;
-        uint8_t senseKey;
-        int result;
-    };
-    const Row rows[] = {
+    const AnswerRow rows[] = {
         {"good", true, 0x00, 0x00, Ok},
         {"good with stray sense", true, 0x00, 0x05, Ok},
         {"check condition with sense", true, 0x02, 0x05, TargetFailed},
@@ -141,7 +143,7 @@ TEST_F(PassThroughTest, ResultDecisions)
         {"condition met", true, 0x04, 0x00, Ok},
     };
     const uint8_t cdb[12] = {0x00};
-    for (const Row& row : rows) {
+    for (const AnswerRow& row : rows) {
         access.callOk = row.callOk;
         access.scsiStatus = row.scsiStatus;
         std::memset(access.sense, 0, sizeof access.sense);
@@ -295,21 +297,14 @@ TEST_F(PassThroughTest, FailedCapabilitiesQueryMeansNoAlignment)
 
 TEST_F(PassThroughTest, TheCopyIsReleasedOnEveryPath)
 {
-    struct Row {
-        const char* what;
-        bool callOk;
-        uint8_t scsiStatus;
-        uint8_t senseKey;
-        int result;
-    };
-    const Row rows[] = {
+    const AnswerRow rows[] = {
         {"completed", true, 0, 0, Ok},
         {"target failure", true, 2, 9, TargetFailed},
         {"failed call with sense", false, 2, 4, TargetFailed},
         {"system error", false, 0, 0, SystemError},
         {"status without sense", true, 2, 0, Ok},
     };
-    for (const Row& row : rows) {
+    for (const AnswerRow& row : rows) {
         access.callOk = row.callOk;
         access.scsiStatus = row.scsiStatus;
         access.sense[2] = row.senseKey;
