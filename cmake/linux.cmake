@@ -78,3 +78,7 @@ if(ORV_FUZZ)
     target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
   endforeach()
 endif()
+
+# The real-kernel stage's floor: a bare SG_IO loop of WRITE BUFFER commands.
+add_executable(sg_write_loop tests/kernel/sg_write_loop.cpp)
+orv_target_defaults(sg_write_loop)
