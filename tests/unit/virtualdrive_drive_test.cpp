@@ -145,7 +145,7 @@ TEST(VirtualDriveCommands, RefusesMalformedBlocks)
          10,
          kInvalidField},
         {"logical unit 1", {0x00, 0x20, 0, 0, 0, 0}, 6, {0x05, 0x25, 0x00}},
-        {"unknown opcode", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 10, {0x05, 0x20, 0x00}},
+        {"unknown opcode", {0x2F, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 10, {0x05, 0x20, 0x00}},
         {"vendor query with another parameter",
          {0xF5, 0, 0, 0, 0, 0, 0, 1, 0, 16, 0, 0},
          12,
