@@ -63,8 +63,13 @@ void launchRestartCopy(CWnd* owner)
     // The program's own full path: a bare name would depend on the current
     // directory.
     const std::string source = sys().modulePath();
+    // Without the temporary folder the copy would land in the current one
+    // under a relative name: that is a copy failing too.
     std::string temp;
-    rs.tempPath(temp);
+    if (!rs.tempPath(temp)) {
+        showCannotReboot(owner);
+        return;
+    }
 
     std::string target;
     bool copied = false;

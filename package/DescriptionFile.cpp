@@ -26,14 +26,34 @@ size_t valueLength(const std::string& line, size_t from)
     return (nul == std::string::npos ? line.size() : nul) - from;
 }
 
+bool isShiftJisLeadByte(char c)
+{
+    const auto byte = static_cast<unsigned char>(c);
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// How many bytes of `text` fit in `limit` without cutting a Shift-JIS
+// character in two. The characters are walked from the start, since a
+// trail byte can look like a lead byte.
+size_t wholeCharacters(const char* text, size_t limit)
+{
+    size_t length = 0;
+    while (length < limit) {
+        const size_t width = isShiftJisLeadByte(text[length]) ? 2 : 1;
+        if (length + width > limit) break;
+        length += width;
+    }
+    return length;
+}
+
 // Writes a text value into a fixed field, cut to what fits before the
-// terminating zero. The field is cleared first, so nothing of an earlier
-// value survives.
+// terminating zero, before a character that would not fit whole. The field is
+// cleared first, so nothing of an earlier value survives.
 void storeText(char* field, size_t fieldSize, const std::string& line, size_t from)
 {
     std::memset(field, 0, fieldSize);
     size_t length = valueLength(line, from);
-    if (length > fieldSize - 1) length = fieldSize - 1;
+    if (length > fieldSize - 1) length = wholeCharacters(line.data() + from, fieldSize - 1);
     std::memcpy(field, line.data() + from, length);
 }
 

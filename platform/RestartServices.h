@@ -13,7 +13,8 @@ class RestartServices {
 public:
     virtual ~RestartServices() = default;
 
-    // GetTempPathA into 256 characters; the path ends with a separator.
+    // GetTempPathA into 256 characters; the path ends with a separator. Fails
+    // when the query fails or the path does not fit.
     virtual bool tempPath(std::string& path) = 0;
     // CopyFileA, failing when the target exists.
     virtual CopyResult copyFile(const std::string& source, const std::string& target) = 0;
@@ -31,7 +32,9 @@ public:
     // The whole content of a text file, bytes unchanged.
     virtual bool readTextFile(const std::string& path, std::string& content) = 0;
     // Writes `content` beside `path` and then puts it in place of `path`, so a
-    // failure half-way leaves the old file whole.
+    // failure half-way leaves the old file whole (the Win32 sequence, also on
+    // the 9x family without MoveFileExA, is replaceFileContent in
+    // platform/FileReplacement.h).
     virtual bool replaceTextFile(const std::string& path, const std::string& content) = 0;
 
     // OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY).

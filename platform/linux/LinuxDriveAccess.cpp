@@ -14,8 +14,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <string_view>
 
 #include "platform/DriveAccess.h"
+#include "platform/linux/LinuxEventPolling.h"
 
 namespace linuxdrive {
 
@@ -112,27 +114,55 @@ struct OpenDrive {
     std::string name;
 };
 
-// The optical drives as they were when first asked for, with their device
-// numbers. Letters keep naming the same drive for the whole run: a drive
-// plugged in or removed later must not shift the letters onto another drive
-// between discovery and the update.
+// The optical drives as they were when first asked for, with the node the
+// commands go through and its device number. Letters keep naming the same
+// drive for the whole run: a drive plugged in or removed later must not shift
+// the letters onto another drive between discovery and the update.
+//
+// Commands go through the drive's SCSI generic node (/dev/sgN) when it has
+// one: opening and closing the block node /dev/srN is not silent (the open
+// checks for a media change, the last close unlocks the door with PREVENT
+// ALLOW MEDIUM REMOVAL), and the updater opens the drive for every command.
 struct DriveNode {
-    std::string name;
+    std::string name; // "sr0"
+    std::string path; // "/dev/sg0", or "/dev/sr0" without the sg driver
     dev_t device;
 };
+
+std::string genericNodeOf(const std::string& name)
+{
+    std::string found;
+    if (DIR* dir = opendir(("/sys/block/" + name + "/device/scsi_generic").c_str())) {
+        while (const dirent* entry = readdir(dir))
+            if (std::string_view(entry->d_name).starts_with("sg")) found = entry->d_name;
+        closedir(dir);
+    }
+    return found.empty() ? std::string{} : "/dev/" + found;
+}
 
 const std::vector<DriveNode>& drivesOfThisRun()
 {
     static const std::vector<DriveNode> nodes = [] {
         std::vector<DriveNode> found;
         for (const std::string& name : opticalDrives()) {
+            std::string path = genericNodeOf(name);
+            if (path.empty()) path = "/dev/" + name;
             struct stat info {};
-            const bool known = stat(("/dev/" + name).c_str(), &info) == 0;
-            found.push_back({name, known ? info.st_rdev : dev_t{0}});
+            const bool known = stat(path.c_str(), &info) == 0;
+            found.push_back({name, path, known ? info.st_rdev : dev_t{0}});
         }
         return found;
     }();
     return nodes;
+}
+
+// Commands that start changing the drive: from the first of them on, the
+// kernel's own media polling is held off for the rest of the run.
+bool startsWriting(uint8_t opcode)
+{
+    constexpr uint8_t kStartStopUnit = 0x1B;
+    constexpr uint8_t kWriteBuffer = 0x3B;
+    return opcode == kStartStopUnit || opcode == kWriteBuffer;
 }
 
 class LinuxPassThroughAccess final : public PassThroughAccess {
@@ -154,18 +184,22 @@ public:
             error_ = ENOENT;
             return nullptr;
         }
+        const auto& nodes = drivesOfThisRun();
+        const auto node = std::find_if(nodes.begin(), nodes.end(),
+                                       [&](const DriveNode& n) { return n.name == name; });
+        if (node == nodes.end()) {
+            error_ = ENOENT;
+            return nullptr;
+        }
         const int mode = (readWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
-        const int fd = open(("/dev/" + name).c_str(), mode);
+        const int fd = open(node->path.c_str(), mode);
         if (fd < 0) {
             error_ = static_cast<uint32_t>(errno);
             return nullptr;
         }
         // The node must still be the drive it was when the letters were given.
         struct stat info {};
-        const auto& nodes = drivesOfThisRun();
-        const auto node = std::find_if(nodes.begin(), nodes.end(),
-                                       [&](const DriveNode& n) { return n.name == name; });
-        if (fstat(fd, &info) != 0 || node == nodes.end() || info.st_rdev != node->device) {
+        if (fstat(fd, &info) != 0 || info.st_rdev != node->device) {
             close(fd);
             error_ = ENODEV;
             return nullptr;
@@ -187,6 +221,14 @@ public:
     bool passThroughDirect(Handle device, PassThroughRequest& request) override
     {
         const auto* drive = static_cast<OpenDrive*>(device);
+        // Nothing of the kernel's own may reach a drive that takes firmware:
+        // when the polling cannot be held off, the command is not sent.
+        if (request.cdbLength > 0 && startsWriting(request.cdb[0])) {
+            if (const int held = linuxdrive::holdEventPolling(drive->name); held != 0) {
+                error_ = static_cast<uint32_t>(held);
+                return false;
+            }
+        }
         sg_io_hdr_t header{};
         header.interface_id = 'S';
         switch (request.dataIn) {

@@ -16,6 +16,8 @@ ScriptedRestart::~ScriptedRestart()
 
 bool ScriptedRestart::tempPath(std::string& path)
 {
+    // GetTempPathA into 256 characters: the path and its terminator must fit.
+    if (tempPathFails || temp.size() >= 256) return false;
     path = temp;
     return true;
 }

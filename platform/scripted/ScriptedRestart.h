@@ -15,7 +15,8 @@ public:
     ~ScriptedRestart() override;
 
     // --- what the test sets ---
-    std::string temp = "C:\\TEMP\\";
+    std::string temp = "C:\\TEMP\\"; // fails as GetTempPathA does from 256 characters on
+    bool tempPathFails = false;
     std::string windowsDir = "C:\\WINDOWS";
     bool windowsDirFails = false;
     std::map<std::string, std::string> shortNames; // long path -> 8.3 path

@@ -5,9 +5,45 @@
 
 #include <cstring>
 
+#include "platform/FileReplacement.h"
 #include "platform/RestartServices.h"
 
 namespace {
+
+// The file operations of the WININIT.INI replacement, over the Windows API.
+class Win32ReplacementFiles : public ReplacementFileApi {
+public:
+    bool writeFile(const std::string& path, const std::string& content) override
+    {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return false;
+        DWORD written = 0;
+        const BOOL ok =
+            WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+        const BOOL flushed = FlushFileBuffers(file);
+        CloseHandle(file);
+        return ok && flushed && written == content.size();
+    }
+
+    bool fileExists(const std::string& path) override
+    {
+        return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    bool moveFileExReplacing(const std::string& from, const std::string& to) override
+    {
+        return MoveFileExA(from.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+
+    bool moveFile(const std::string& from, const std::string& to) override
+    {
+        return MoveFileA(from.c_str(), to.c_str()) != 0;
+    }
+
+    bool deleteFile(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+};
 
 class Win32Restart : public RestartServices {
 public:
@@ -97,29 +133,8 @@ public:
 
     bool replaceTextFile(const std::string& path, const std::string& content) override
     {
-        const std::string fresh = path + ".NEW";
-        HANDLE file = CreateFileA(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return false;
-        DWORD written = 0;
-        const BOOL ok =
-            WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-        const BOOL flushed = FlushFileBuffers(file);
-        CloseHandle(file);
-        if (!ok || !flushed || written != content.size()) {
-            DeleteFileA(fresh.c_str());
-            return false;
-        }
-        if (!MoveFileExA(fresh.c_str(), path.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            // The 9x family has no MoveFileExA: replace in two steps there.
-            if (!(DeleteFileA(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND) ||
-                !MoveFileA(fresh.c_str(), path.c_str())) {
-                DeleteFileA(fresh.c_str());
-                return false;
-            }
-        }
-        return true;
+        Win32ReplacementFiles files;
+        return replaceFileContent(files, path, content);
     }
 
     Handle openProcessToken() override

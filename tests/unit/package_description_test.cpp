@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tests/unit/package_fixture.h"
+#include "tests/unit/shift_jis.h"
 
 using namespace packagetest;
 
@@ -65,6 +66,12 @@ TEST_F(PackageTest, TextKeysAreMatchedInAnyCaseAndKeepTheirValueAsWritten)
 TEST_F(PackageTest, OverlongTextValuesAreCutToTheirField)
 {
     const std::string list = "A;" + std::string(298, 'b');
+    std::string japanese128; // "ファーム" sixteen times
+    for (int i = 0; i < 16; ++i)
+        japanese128 += "\x83\x74\x83\x40\x81\x5B\x83\x80";
+    std::string lookAlike; // "＝" (0x81 0x81) 64 times: every trail byte is a lead byte too
+    for (int i = 0; i < 64; ++i)
+        lookAlike += "\x81\x81";
     const std::vector<TextCase> cases = {
         {"title", "APPLICATIONTITLE=" + std::string(200, 't') + "\n", title, std::string(127, 't')},
         {"title that just fits", "APPLICATIONTITLE=" + std::string(127, 'u') + "\n", title,
@@ -72,12 +79,24 @@ TEST_F(PackageTest, OverlongTextValuesAreCutToTheirField)
         {"inquiry list", "INQUIRY=" + list + "\n", inquiry, list.substr(0, 255)},
         {"version", "VERSION=1.045\n", version, "1.04"},
         {"eps version", "EPS VERSION=E1.0002XY\n", epsVersion, "E1.0002"},
+        // Shift-JIS: the cut comes before a character that would not fit whole.
+        {"Japanese title of 128 bytes", "APPLICATIONTITLE=" + japanese128 + "\n", title,
+         japanese128.substr(0, 126)},
+        {"trail bytes that look like lead bytes", "APPLICATIONTITLE=x" + lookAlike + "\n", title,
+         "x" + lookAlike.substr(0, 126)},
+        {"half-width katakana are single bytes",
+         "APPLICATIONTITLE=" + std::string(128, '\xB1') + "\n", title, std::string(127, '\xB1')},
+        {"Japanese at the end of the inquiry list",
+         "INQUIRY=" + list.substr(0, 254) + "\x83\x41;\n", inquiry, list.substr(0, 254)},
+        {"Japanese version", "VERSION=1.0\x83\x41\n", version, "1.0"},
+        {"Japanese eps version", "EPS VERSION=E1.000\x83\x41\n", epsVersion, "E1.000"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         resetPackage();
         EXPECT_EQ(read(kBaseIdentity + c.lines), packageresult::Ok);
         EXPECT_EQ(std::string(c.field()), c.expected);
+        EXPECT_NE(fromShiftJis(c.field()), "<not Shift-JIS>");
     }
     // Nothing spilled into the neighbouring fields.
     resetPackage();

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "app/Language.h"
 #include "app/Restart.h"
 #include "app/WininitEntry.h"
 #include "package/UpdatePackage.h"
+#include "platform/FileReplacement.h"
 #include "platform/scripted/ScriptedRestart.h"
 #include "platform/scripted/ScriptedSystem.h"
 #include "tests/unit/shift_jis.h"
@@ -84,6 +89,44 @@ TEST_F(RestartTest, UnreadableSourceStopsAtOnceWithCannotReboot)
     EXPECT_TRUE(restart.started.empty());
     EXPECT_TRUE(restart.delayedDeletions.empty());
     expectOneCannotRebootBox(reinterpret_cast<CWnd*>(&owner));
+}
+
+TEST_F(RestartTest, TemporaryPathThatFailsOrDoesNotFitGivesCannotReboot)
+{
+    struct Case {
+        const char* name;
+        bool fails;
+        std::string temp;
+        bool copied;
+    };
+    const Case cases[] = {
+        {"query fails", true, "C:\\TEMP\\", false},
+        {"256 characters do not fit", false, "C:\\" + std::string(252, 'T') + "\\", false},
+        {"255 characters fit", false, "C:\\" + std::string(251, 'T') + "\\", true},
+    };
+    for (const Case& c : cases) {
+        ScriptedSystem localSystem;
+        localSystem.install();
+        ScriptedRestart local;
+        local.tempPathFails = c.fails;
+        local.temp = c.temp;
+        int owner = 0;
+        launchRestartCopy(reinterpret_cast<CWnd*>(&owner));
+        if (c.copied) {
+            EXPECT_EQ(local.copies, std::vector<std::string>{c.temp + "REB_0000.EXE"}) << c.name;
+            EXPECT_EQ(local.started.size(), 1u) << c.name;
+            EXPECT_TRUE(localSystem.messageBoxes().empty()) << c.name;
+            continue;
+        }
+        EXPECT_EQ(local.copyAttempts, 0) << c.name << ": no relative copy";
+        EXPECT_TRUE(local.started.empty()) << c.name;
+        EXPECT_TRUE(local.delayedDeletions.empty()) << c.name;
+        EXPECT_TRUE(local.files.empty()) << c.name;
+        const auto boxes = localSystem.messageBoxes();
+        ASSERT_EQ(boxes.size(), 1u) << c.name;
+        EXPECT_EQ(boxes[0].owner, reinterpret_cast<CWnd*>(&owner)) << c.name;
+        EXPECT_EQ(boxes[0].text, "Can't reboot.") << c.name;
+    }
 }
 
 TEST_F(RestartTest, AllNamesTakenGivesCannotRebootAfter65536Tries)
@@ -169,6 +212,119 @@ TEST_F(RestartTest, WininitLeftAloneWhenItCannotBeWrittenOrTheDirectoryIsTooLong
     restart.windowsDir = "C:\\" + std::string(113, 'W'); // 116 characters
     scheduleDeletion("C:\\TEMP\\REB_0000.EXE");
     EXPECT_EQ(restart.files.size(), 1u);
+}
+
+// The Windows file API of the 9x family: MoveFileExA is not implemented
+// (ERROR_CALL_NOT_IMPLEMENTED), MoveFileA fails when the target exists, and
+// every named call can be made to fail.
+class NineXFiles : public ReplacementFileApi {
+public:
+    std::map<std::string, std::string> files;
+    std::set<std::string> failing; // calls as logged
+    std::vector<std::string> calls;
+
+    bool writeFile(const std::string& path, const std::string& content) override
+    {
+        if (!call("write " + path)) return false;
+        files[path] = content;
+        return true;
+    }
+    bool fileExists(const std::string& path) override
+    {
+        return call("exists " + path) && files.count(path) != 0;
+    }
+    bool moveFileExReplacing(const std::string& from, const std::string& to) override
+    {
+        call("MoveFileExA " + from + " " + to);
+        lastError = 120; // ERROR_CALL_NOT_IMPLEMENTED
+        return false;
+    }
+    bool moveFile(const std::string& from, const std::string& to) override
+    {
+        if (!call("MoveFileA " + from + " " + to) || files.count(from) == 0 || files.count(to) != 0)
+            return false;
+        files[to] = files[from];
+        files.erase(from);
+        return true;
+    }
+    bool deleteFile(const std::string& path) override
+    {
+        return call("DeleteFileA " + path) && files.erase(path) != 0;
+    }
+
+    unsigned lastError = 0;
+
+private:
+    bool call(const std::string& text)
+    {
+        calls.push_back(text);
+        return failing.count(text) == 0;
+    }
+};
+
+TEST(WininitReplacement, NineXFamilyKeepsOldOrNewContentWholeWhateverStepFails)
+{
+    const std::string ini = "C:\\WINDOWS\\WININIT.INI";
+    const std::string fresh = ini + ".NEW";
+    const std::string aside = ini + ".OLD";
+    const std::string before = "[RENAME]\r\nNUL=C:\\OTHER\\SETUP.EXE\r\n";
+    const std::string after = "[RENAME]\r\nNUL=C:\\TEMP\\REB_0000.EXE\r\n"
+                              "NUL=C:\\OTHER\\SETUP.EXE\r\n";
+    const std::string none = "<none>";
+    struct Case {
+        const char* name;
+        std::set<std::string> failing;
+        bool oldExists;
+        bool staleAside;
+        bool result;
+        std::string expected; // WININIT.INI afterwards
+        std::set<std::string> leftOver;
+    };
+    const std::string write = "write " + fresh;
+    const std::string moveAside = "MoveFileA " + ini + " " + aside;
+    const std::string moveIn = "MoveFileA " + fresh + " " + ini;
+    const std::string moveBack = "MoveFileA " + aside + " " + ini;
+    const std::string deleteAside = "DeleteFileA " + aside;
+    const Case cases[] = {
+        {"nothing fails", {}, true, false, true, after, {}},
+        {"writing the new file", {write}, true, false, false, before, {}},
+        {"moving the old file aside", {moveAside}, true, false, false, before, {}},
+        {"moving the new file in", {moveIn}, true, false, false, before, {}},
+        {"deleting the old file once replaced", {deleteAside}, true, false, true, after, {aside}},
+        {"a stale copy aside that cannot go", {deleteAside}, true, true, false, before, {aside}},
+        {"a stale copy aside", {}, true, true, true, after, {}},
+        {"no old file", {}, false, false, true, after, {}},
+        {"no old file, moving the new one in", {moveIn}, false, false, false, none, {}},
+        // Two failures: with the old file aside for good, the new one is kept.
+        {"moving in and moving back", {moveIn, moveBack}, true, false, false, none, {aside, fresh}},
+    };
+    for (const Case& c : cases) {
+        NineXFiles api;
+        if (c.oldExists) api.files[ini] = before;
+        if (c.staleAside) api.files[aside] = "stale";
+        api.failing = c.failing;
+
+        EXPECT_EQ(replaceFileContent(api, ini, after), c.result) << c.name;
+
+        if (c.failing.count(write) == 0) {
+            ASSERT_GE(api.calls.size(), 2u) << c.name;
+            EXPECT_EQ(api.calls[1], "MoveFileExA " + fresh + " " + ini) << c.name;
+            EXPECT_EQ(api.lastError, 120u) << c.name;
+        }
+        const auto found = api.files.find(ini);
+        EXPECT_EQ(found == api.files.end() ? none : found->second, c.expected) << c.name;
+        std::set<std::string> leftOver;
+        for (const auto& [path, content] : api.files) {
+            if (path != ini) leftOver.insert(path);
+        }
+        EXPECT_EQ(leftOver, c.leftOver) << c.name;
+        if (c.leftOver.count(aside) != 0 && !c.staleAside) {
+            EXPECT_EQ(api.files[aside], before) << c.name;
+        }
+        if (c.leftOver.count(fresh) != 0) {
+            EXPECT_EQ(api.files[fresh], after) << c.name;
+        }
+    }
 }
 
 TEST_F(RestartTest, RebootOnNineXFamilyAsksOnce)

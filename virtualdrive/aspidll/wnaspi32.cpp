@@ -61,8 +61,10 @@ public:
 
     VirtualAspiHost& host() { return host_; }
 
-    // Writes what the drive of an execute block has received.
-    void record(const CommandStatus& block)
+    // Writes what the drive of an execute block has received; `status` is the
+    // block's outcome. Called before the status is published: once it is, the
+    // caller may reuse the block and send the drive its next command.
+    void record(const CommandStatus& block, uint8_t status)
     {
         if (logFolder_.empty()) return;
         std::lock_guard lock(mutex_);
@@ -78,10 +80,10 @@ public:
                 counted_[drive] = drive->commandCount();
                 log << virtualCommandLine(*last) << "\n";
             } else {
-                char status[48];
-                std::snprintf(status, sizeof status, "not delivered | srb %02X\n",
-                              unsigned{block.SRB_Status});
-                log << status;
+                char refused[48];
+                std::snprintf(refused, sizeof refused, "not delivered | srb %02X\n",
+                              unsigned{status});
+                log << refused;
             }
         }
         if (drive == nullptr) return;
@@ -138,9 +140,13 @@ DWORD WINAPI completeLater(LPVOID parameter)
     Library& lib = library();
     const uint32_t delay = lib.host().completionDelay(*block);
     if (delay != 0) Sleep(delay);
+    // The event is taken, and the outcome recorded, while the block is still
+    // ours: publishing the status hands it back to the caller.
     const HANDLE event = static_cast<HANDLE>(block->SRB_PostProc);
-    const bool notify = lib.host().complete(*block);
-    lib.record(*block);
+    uint8_t status = 0;
+    const bool notify = lib.host().fill(*block, status);
+    lib.record(*block, status);
+    publishSrbStatus(block->SRB_Status, status);
     if (notify) SetEvent(event);
     return 0;
 }
@@ -168,7 +174,8 @@ DWORD __cdecl SendASPI32Command(void* block)
             answer = static_cast<CommandStatus*>(block)->SRB_Status;
         }
     } else if (static_cast<const uint8_t*>(block)[0] == SC_EXEC_SCSI_CMD) {
-        lib.record(*static_cast<const CommandStatus*>(block));
+        auto& done = *static_cast<CommandStatus*>(block);
+        lib.record(done, readSrbStatus(done.SRB_Status));
     }
     return answer;
 }

@@ -84,25 +84,25 @@ void VirtualAspiHost::deviceType(SRB_GDEVBlock& block) const
     block.SRB_Status = SS_COMP;
 }
 
-VirtualDrive* VirtualAspiHost::driveFor(CommandStatus& block)
+VirtualDrive* VirtualAspiHost::driveFor(const CommandStatus& block, uint8_t& refusal) const
 {
     if (!bus_.adapter(block.SRB_HaId)) {
-        publishSrbStatus(block.SRB_Status, kSsInvalidAdapter);
+        refusal = kSsInvalidAdapter;
         return nullptr;
     }
     VirtualDrive* drive = bus_.driveAt(block.SRB_HaId, block.SRB_Target);
     if (drive == nullptr || block.SRB_Lun != 0) {
-        publishSrbStatus(block.SRB_Status, kSsNoDevice);
+        refusal = kSsNoDevice;
         return nullptr;
     }
     if (block.SRB_CDBLen == 0 || block.SRB_CDBLen > sizeof block.CDBByte ||
         (block.SRB_BufLen != 0 && block.SRB_BufPointer == nullptr)) {
-        publishSrbStatus(block.SRB_Status, kSsInvalidSrb);
+        refusal = kSsInvalidSrb;
         return nullptr;
     }
     const uint16_t mask = bus_.adapter(block.SRB_HaId)->alignmentMask;
     if (block.SRB_BufLen != 0 && (reinterpret_cast<uintptr_t>(block.SRB_BufPointer) & mask) != 0) {
-        publishSrbStatus(block.SRB_Status, kSsBufferAlign);
+        refusal = kSsBufferAlign;
         return nullptr;
     }
     return drive;
@@ -126,9 +126,11 @@ VirtualAspiStep VirtualAspiHost::accept(void* raw, uint32_t& answer)
     }
     case SC_EXEC_SCSI_CMD: {
         auto& block = *static_cast<CommandStatus*>(raw);
-        VirtualDrive* drive = driveFor(block);
+        uint8_t refusal = 0;
+        VirtualDrive* drive = driveFor(block, refusal);
         if (drive == nullptr) {
-            answer = readSrbStatus(block.SRB_Status);
+            publishSrbStatus(block.SRB_Status, refusal);
+            answer = refusal;
             return VirtualAspiStep::Done;
         }
         if (drive->config().deferredCompletion) {
@@ -155,8 +157,16 @@ uint32_t VirtualAspiHost::completionDelay(const CommandStatus& block) const
 
 bool VirtualAspiHost::complete(CommandStatus& block)
 {
+    uint8_t status = 0;
+    const bool notify = fill(block, status);
+    publishSrbStatus(block.SRB_Status, status);
+    return notify;
+}
+
+bool VirtualAspiHost::fill(CommandStatus& block, uint8_t& status)
+{
     const bool notify = (block.SRB_Flags & SRB_EVENT_NOTIFY) != 0 && block.SRB_PostProc != nullptr;
-    VirtualDrive* drive = driveFor(block);
+    VirtualDrive* drive = driveFor(block, status);
     if (drive == nullptr) return notify;
 
     VirtualRequest request;
@@ -187,6 +197,6 @@ bool VirtualAspiHost::complete(CommandStatus& block)
         const size_t n = std::min<size_t>(block.SRB_SenseLen, sizeof block.SenseArea);
         std::memcpy(block.SenseArea, answer.sense.data(), n);
     }
-    publishSrbStatus(block.SRB_Status, answer.srbStatus);
+    status = answer.srbStatus;
     return notify;
 }

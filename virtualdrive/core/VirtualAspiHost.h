@@ -35,6 +35,10 @@ public:
     // written last. Answers whether its event is to be signalled (event
     // notification asked for and an event given).
     bool complete(CommandStatus& block);
+    // complete() up to its last step: fills the block except SRB_Status and
+    // leaves in `status` the value for it, so that the caller can record the
+    // outcome before it publishes the status and thereby hands the block back.
+    bool fill(CommandStatus& block, uint8_t& status);
     // Real-time milliseconds to let pass before a pending block is completed
     // (its drive's setting).
     uint32_t completionDelay(const CommandStatus& block) const;
@@ -42,7 +46,8 @@ public:
 private:
     void hostAdapterInquiry(SRB_HAInquiry& block) const;
     void deviceType(SRB_GDEVBlock& block) const;
-    VirtualDrive* driveFor(CommandStatus& block);
+    // The drive of an execute block, or null with the status that refuses it.
+    VirtualDrive* driveFor(const CommandStatus& block, uint8_t& refusal) const;
 
     VirtualBus& bus_;
 };
