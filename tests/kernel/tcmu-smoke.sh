@@ -32,10 +32,15 @@ written=$?
 check "[ $written -eq 0 ]" "sg_write_buffer in 8 KiB chunks"
 echo 2000 >"/sys/block/${sr#/dev/}/events_poll_msecs"
 sleep 5
+# Opening and closing the block node: what the kernel sends of its own accord.
+echo "--- open/close $sr" >>"$drive/commands.log"
+sg_turs "$sr"
 
 "$here/lio-cdrom.sh" stop cd0
 check "cmp -s /tmp/fw.bin '$drive/flash.bin'" "the flashed image is the file sent"
 check "grep -q '^flashes=1' '$drive/state.txt'" "the state file counts one flash"
 check "grep -q ' kernel 4A ' '$drive/commands.log'" "the kernel's media polling reached the drive"
+check "grep -q \"^commands=\$(grep -c '^[0-9]' '$drive/commands.log')\$\" '$drive/state.txt'" \
+    "a clean stop writes the final command count"
 cat "$drive/commands.log"
 exit $status
