@@ -6,9 +6,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "virtualdrive/core/VirtualBus.h"
 #include "virtualdrive/tcmu/TcmuDriveHost.h"
