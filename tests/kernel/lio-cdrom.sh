@@ -34,6 +34,7 @@ start()
     [ -x "$ORVTCMU" ] || die "no handler at $ORVTCMU (build the orvtcmu target)"
     [ -r "$description" ] || die "cannot read $description"
     mkdir -p "$results" "$RUN"
+    [ ! -d "$CORE/$name" ] || stop "$name" # left over from a run that did not stop
     t0=$(now)
 
     for m in target_core_user tcm_loop sr_mod sg; do
