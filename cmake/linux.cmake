@@ -28,6 +28,17 @@ add_library(orv_virtualdrive_seams STATIC ${ORV_VDRIVE_SEAMS})
 orv_target_defaults(orv_virtualdrive_seams)
 target_link_libraries(orv_virtualdrive_seams PUBLIC orv_virtualdrive orv_system Threads::Threads)
 
+# The virtual drive served to the kernel as a user-space SCSI backstore.
+file(GLOB ORV_VDRIVE_TCMU CONFIGURE_DEPENDS virtualdrive/tcmu/*.cpp virtualdrive/tcmu/*.c)
+list(FILTER ORV_VDRIVE_TCMU EXCLUDE REGEX "_main\\.cpp$")
+add_library(orv_virtualdrive_tcmu STATIC ${ORV_VDRIVE_TCMU})
+orv_target_defaults(orv_virtualdrive_tcmu)
+target_link_libraries(orv_virtualdrive_tcmu PUBLIC orv_virtualdrive)
+
+add_executable(orvtcmu virtualdrive/tcmu/orvtcmu_main.cpp)
+orv_target_defaults(orvtcmu)
+target_link_libraries(orvtcmu PRIVATE orv_virtualdrive_tcmu orv_virtualdrive)
+
 set(ORV_LINUX_RUNTIME orv_system orv_terminal orv_classlib_model orv_platform_linux orv_system)
 
 # The Linux program: real SG_IO drives.
@@ -46,6 +57,7 @@ file(GLOB ORV_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*.cpp)
 add_executable(orv_tests ${ORV_UNIT_TESTS})
 orv_target_defaults(orv_tests)
 target_link_libraries(orv_tests PRIVATE orv_system orv_platform_scripted orv_virtualdrive_seams
+  orv_virtualdrive_tcmu
   orv_terminal orv_classlib_model orv_virtualdrive orv_system orv_platform_linux orv_system
   GTest::gtest GTest::gtest_main)
 target_compile_definitions(orv_tests PRIVATE ORV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

@@ -145,7 +145,7 @@ TEST(VirtualDriveCommands, RefusesMalformedBlocks)
          10,
          kInvalidField},
         {"logical unit 1", {0x00, 0x20, 0, 0, 0, 0}, 6, {0x05, 0x25, 0x00}},
-        {"unknown opcode", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 10, {0x05, 0x20, 0x00}},
+        {"unknown opcode", {0x2F, 0, 0, 0, 0, 0, 0, 0, 1, 0}, 10, {0x05, 0x20, 0x00}},
         {"vendor query with another parameter",
          {0xF5, 0, 0, 0, 0, 0, 0, 1, 0, 16, 0, 0},
          12,
@@ -548,4 +548,50 @@ TEST(VirtualDriveRecord, CommandLineShowsBlockDirectionAndAnswer)
     r.cdbLength = 1;
     EXPECT_EQ(virtualCommandLine(r),
               "3B | out 8192 | error 121 srb 04 ha 00 scsi 02 sense 09-86-00");
+}
+
+TEST(VirtualDriveHostCommands, AnswerWhatAKernelAsksACdRomDrive)
+{
+    VirtualDrive drive(VirtualDriveConfig{});
+    struct Case {
+        const char* what;
+        std::initializer_list<uint8_t> cdb;
+        VirtualSense sense;
+        uint32_t transferred;
+    };
+    const Case cases[] = {
+        {"MODE SENSE(10) page 2A", {0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 128, 0}, kGood, 30},
+        {"MODE SENSE(6) all pages", {0x1A, 0, 0x3F, 0, 128, 0}, kGood, 26},
+        {"MODE SENSE another page", {0x1A, 0, 0x01, 0, 128, 0}, kInvalidField, 0},
+        {"MODE SENSE saved values", {0x1A, 0, 0xEA, 0, 128, 0}, {0x05, 0x39, 0x00}, 0},
+        {"GET CONFIGURATION", {0x46, 0, 0, 0x28, 0, 0, 0, 0, 16, 0}, kGood, 8},
+        {"GET EVENT STATUS, media", {0x4A, 1, 0, 0, 0x10, 0, 0, 0, 8, 0}, kGood, 8},
+        {"GET EVENT STATUS, not polled", {0x4A, 0, 0, 0, 0x10, 0, 0, 0, 8, 0}, kInvalidField, 0},
+        {"PREVENT ALLOW MEDIUM REMOVAL", {0x1E, 0, 0, 0, 1, 0}, kGood, 0},
+        {"REQUEST SENSE", {0x03, 0, 0, 0, 18, 0}, kGood, 18},
+        {"READ CAPACITY", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, kNoMediumClosed, 0},
+        {"READ(10)", {0x28, 0, 0, 0, 0, 0, 0, 0, 1, 0}, kNoMediumClosed, 0},
+        {"READ TOC", {0x43, 0, 0, 0, 0, 0, 0, 0, 12, 0}, kNoMediumClosed, 0},
+        {"READ DISC INFORMATION", {0x51, 0, 0, 0, 0, 0, 0, 0, 34, 0}, kNoMediumClosed, 0},
+    };
+    for (const auto& c : cases) {
+        const Sent s = send(drive, c.cdb, Dir::In, 128);
+        EXPECT_EQ(senseOf(s.answer), c.sense) << c.what;
+        EXPECT_EQ(s.answer.transferred, c.transferred) << c.what;
+    }
+
+    // The capabilities page behind the 8-byte header: a tray that locks and ejects.
+    const Sent page = send(drive, {0x5A, 0, 0x2A, 0, 0, 0, 0, 0, 128, 0}, Dir::In, 128);
+    EXPECT_EQ(page.data[1], 28) << "mode data length";
+    EXPECT_EQ(page.data[8], 0x2A);
+    EXPECT_EQ(page.data[8 + 6], 0x29);
+
+    // What the tray does shows in the media event and in REQUEST SENSE.
+    EXPECT_EQ(send(drive, {0x4A, 1, 0, 0, 0x10, 0, 0, 0, 8, 0}, Dir::In, 8).data[5], 0x00);
+    EXPECT_EQ(send(drive, {0x03, 0, 0, 0, 18, 0}, Dir::In, 18).data[12], 0x3A);
+    send(drive, {0x1B, 0, 0, 0, 0x02, 0});
+    EXPECT_EQ(send(drive, {0x4A, 1, 0, 0, 0x10, 0, 0, 0, 8, 0}, Dir::In, 8).data[5], 0x01);
+    EXPECT_EQ(send(drive, {0x03, 0, 0, 0, 18, 0}, Dir::In, 18).data[13], 0x02);
+    EXPECT_EQ(senseOf(send(drive, {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, Dir::In, 8).answer),
+              kTrayOpen);
 }

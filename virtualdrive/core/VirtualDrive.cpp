@@ -173,7 +173,7 @@ VirtualDrive::Outcome VirtualDrive::perform(const VirtualRequest& request, uint3
         outcome = vendorQuery(request);
         break;
     default:
-        outcome = {invalidOpcode()};
+        outcome = hostCommand(request).value_or(Outcome{invalidOpcode()});
         break;
     }
 

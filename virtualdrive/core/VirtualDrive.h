@@ -205,6 +205,13 @@ private:
     Outcome readBuffer(const VirtualRequest& request);
     Outcome vendorQuery(const VirtualRequest& request);
     Outcome stateAnswer() const;
+    // What a host sends any CD-ROM drive of its own accord; nothing for
+    // other opcodes.
+    std::optional<Outcome> hostCommand(const VirtualRequest& request);
+    Outcome requestSense(const VirtualRequest& request);
+    Outcome modeSense(const VirtualRequest& request);
+    Outcome getConfiguration(const VirtualRequest& request);
+    Outcome eventStatus(const VirtualRequest& request);
 
     mutable std::mutex mutex_;
     VirtualDriveConfig config_;
