@@ -28,7 +28,18 @@ add_library(orv_virtualdrive_seams STATIC ${ORV_VDRIVE_SEAMS})
 orv_target_defaults(orv_virtualdrive_seams)
 target_link_libraries(orv_virtualdrive_seams PUBLIC orv_virtualdrive orv_system Threads::Threads)
 
-set(ORV_LINUX_RUNTIME orv_system orv_terminal orv_classlib_model orv_platform_linux orv_system)
+# The Linux program's front door: command line, --list, --check, unattended runs.
+find_package(CLI11 REQUIRED)
+find_package(nlohmann_json REQUIRED)
+file(GLOB ORV_LINUX_CLI CONFIGURE_DEPENDS platform/linux/cli/*.cpp)
+add_library(orv_cli STATIC ${ORV_LINUX_CLI})
+orv_target_defaults(orv_cli)
+target_compile_definitions(orv_cli PRIVATE ORV_VERSION="${PROJECT_VERSION}")
+target_link_libraries(orv_cli PUBLIC orv_terminal orv_classlib_model orv_platform_linux orv_system
+  CLI11::CLI11 nlohmann_json::nlohmann_json)
+
+set(ORV_LINUX_RUNTIME orv_cli orv_system orv_terminal orv_classlib_model orv_platform_linux
+  orv_system)
 
 # The Linux program: real SG_IO drives.
 add_executable(orvupdate platform/linux/main/orvupdate_main.cpp)
@@ -45,7 +56,7 @@ find_package(GTest REQUIRED)
 file(GLOB ORV_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*.cpp)
 add_executable(orv_tests ${ORV_UNIT_TESTS})
 orv_target_defaults(orv_tests)
-target_link_libraries(orv_tests PRIVATE orv_system orv_platform_scripted orv_virtualdrive_seams
+target_link_libraries(orv_tests PRIVATE orv_cli orv_system orv_platform_scripted orv_virtualdrive_seams
   orv_terminal orv_classlib_model orv_virtualdrive orv_system orv_platform_linux orv_system
   GTest::gtest GTest::gtest_main)
 target_compile_definitions(orv_tests PRIVATE ORV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

@@ -1,28 +1,25 @@
 // The Linux program: the updater over SG_IO on the system's optical drives,
-// with the terminal front end. Started beside an update package, like the
-// Windows program.
-#include <unistd.h>
-
-#include <cstdio>
-
+// with the terminal front end, a command line and an unattended mode.
 #include "app/UpdaterApp.h"
 #include "platform/linux/LinuxDriveAccess.h"
 #include "platform/linux/LinuxRestart.h"
 #include "platform/linux/LinuxSystem.h"
-#include "platform/terminal/TerminalFrontEnd.h"
+#include "platform/linux/cli/Capability.h"
+#include "platform/linux/cli/FrontDoor.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    const bool restartCopy = removeOwnRestartCopy();
     installLinuxSystem();
-    installLinuxDriveAccess();
-    installLinuxRestart(false);
-    if (!restartCopy && geteuid() != 0) {
-        std::fputs("Note: writing drive firmware needs the raw-I/O capability (CAP_SYS_RAWIO);"
-                   " run the updater as root.\n",
-                   stderr);
+    // The restart copy only waits and restarts; it has no command line.
+    if (removeOwnRestartCopy()) {
+        installLinuxRestart(false);
+        theApp.startUp();
+        return 0;
     }
-    runTerminalFrontEnd();
-    theApp.startUp();
-    return 0;
+    installLinuxRestart(false);
+    FrontDoorSetup setup;
+    setup.program = "orvupdate";
+    setup.installDrives = [](const std::string&) { installLinuxDriveAccess(); };
+    setup.mayWriteFirmware = hasRawIoCapability;
+    return runFrontDoor(argc, argv, setup);
 }
