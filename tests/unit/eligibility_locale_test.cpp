@@ -8,36 +8,9 @@
 #include <vector>
 
 #include "discovery/Eligibility.h"
+#include "tests/unit/comma_locale.h"
 
 namespace {
-
-// Switches the C locale's numbers to one that writes decimals with a comma,
-// compiling it into a private folder when the system has none; restores "C"
-// afterwards.
-class CommaLocale {
-public:
-    CommaLocale()
-    {
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"})
-            if (std::setlocale(LC_ALL, name) != nullptr) return;
-        const std::string folder = ::testing::TempDir() + "orv-locales";
-        const std::string command = "mkdir -p '" + folder + "' && localedef -i de_DE -f UTF-8 '" +
-                                    folder + "/de_DE.UTF-8' >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) return;
-        setenv("LOCPATH", folder.c_str(), 1);
-        std::setlocale(LC_ALL, "de_DE.UTF-8");
-    }
-    ~CommaLocale()
-    {
-        std::setlocale(LC_ALL, "C");
-        unsetenv("LOCPATH");
-    }
-    bool active() const
-    {
-        float number = 0;
-        return std::sscanf("1,5", "%f", &number) == 1 && number == 1.5f;
-    }
-};
 
 VersionOrder byScanf(const std::string& ours, const std::string& theirs)
 {
@@ -79,10 +52,15 @@ TEST(VersionComparison, AgreesWithScanfInTheCLocale)
 
 TEST(VersionComparison, IndependentOfACommaDecimalLocale)
 {
-    CommaLocale locale;
-    if (!locale.active()) GTEST_SKIP() << "no comma-decimal locale could be made";
+    const std::string locale = commaDecimalLocale();
+    if (locale.empty()) GTEST_SKIP() << "no comma-decimal locale could be made";
+    std::setlocale(LC_ALL, locale.c_str());
+    float number = 0;
+    std::sscanf("1,5", "%f", &number);
+    ASSERT_EQ(number, 1.5f) << "the locale reads decimals with a comma";
     EXPECT_EQ(compareFirmwareVersions("1.04", "1.05"), VersionOrder::Older);
     EXPECT_EQ(compareFirmwareVersions("1.10", "1.9"), VersionOrder::Older);
     EXPECT_EQ(compareFirmwareVersions("1.05", "1.04"), VersionOrder::Newer);
     EXPECT_EQ(compareFirmwareVersions("1.04", "1.04"), VersionOrder::Same);
+    std::setlocale(LC_ALL, "C");
 }

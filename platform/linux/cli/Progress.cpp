@@ -6,32 +6,42 @@
 #include "ui/MainWindow.h"
 #include "update/UpdateState.h"
 
+void ProgressPrinter::begin(CDialog& mainWindow)
+{
+    const WindowState* status = modelControl(mainWindow, IDC_STATUS_LINE);
+    idleStatus_ = status != nullptr ? status->text : std::string();
+    started_ = true;
+}
+
 void ProgressPrinter::show(CDialog& mainWindow)
 {
     const WindowState* bar = modelControl(mainWindow, IDC_PROGRESS_BAR);
-    if (bar == nullptr) return;
+    const WindowState* status = modelControl(mainWindow, IDC_STATUS_LINE);
+    if (!started_ || bar == nullptr || status == nullptr || status->text == idleStatus_) return;
     const int range = bar->rangeUpper - bar->rangeLower;
-    // The bar gets a new range for each stage: the chunks, then the flash
-    // and EPS displays.
-    int stage = stage_;
-    if (stage < 0)
-        stage = 0;
-    else if (range != range_ && stage == 0)
-        stage = 1;
-    if (updateState.phase.load(std::memory_order_acquire) == PhaseSecondary) stage = 2;
+    const int position = bar->pos - bar->rangeLower;
+    // Each display (the chunks, the flash, the EPS update) sets the bar's
+    // range and starts from 0; which one it is shows in the phase then.
+    if (stage_ < 0) {
+        stage_ = 0;
+    } else if (range != range_ || position < position_) {
+        const bool secondary = updateState.phase.load(std::memory_order_acquire) == PhaseSecondary;
+        stage_ = secondary ? 2 : stage_ == 0 ? 1 : stage_;
+    }
     range_ = range;
-    int percent = range > 0 ? (bar->pos - bar->rangeLower) * 100 / range : 100;
+    position_ = position;
+    int percent = range > 0 ? position * 100 / range : 100;
     if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
-    if (stage == stage_ && percent == percent_) return;
-    stage_ = stage;
+    if (percent == percent_ && stage_ == lastStage_) return;
     percent_ = percent;
+    lastStage_ = stage_;
     static const char* const names[] = {"transfer", "flash", "eps"};
     if (inPlace_) {
-        out_ << '\r' << names[stage] << ' ' << percent << "%   " << std::flush;
+        out_ << '\r' << names[stage_] << ' ' << percent << "%   " << std::flush;
         open_ = true;
     } else {
-        out_ << names[stage] << ' ' << percent << "%\n" << std::flush;
+        out_ << names[stage_] << ' ' << percent << "%\n" << std::flush;
     }
 }
 

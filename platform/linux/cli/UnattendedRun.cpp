@@ -25,7 +25,10 @@ struct Box {
 // The user this run stands in for.
 class StandIn : public ModalDriver {
 public:
-    explicit StandIn(const UnattendedSettings& settings) : settings_(settings) {}
+    StandIn(const UnattendedSettings& settings, ProgressPrinter& progress)
+        : settings_(settings), progress_(progress)
+    {
+    }
 
     void run(CDialog& dialog) override
     {
@@ -72,6 +75,7 @@ public:
         }
         drive = chosen;
         modelSelect(dialog, IDC_DRIVE_LIST, chosen);
+        progress_.begin(dialog);
         updatePressed = true;
         modelClick(dialog, IDOK_);
         updated = driveEntries[chosen].updated == 1;
@@ -91,6 +95,7 @@ public:
 
 private:
     const UnattendedSettings& settings_;
+    ProgressPrinter& progress_;
 };
 
 std::string joined(const std::vector<std::string>& names)
@@ -207,8 +212,8 @@ int runUnattended(const FoundPackage& found, const UnattendedSettings& settings,
     }
     settings.installDrives(found.folder);
 
-    StandIn run(settings);
     ProgressPrinter progress(settings.json ? err : out, settings.progressOnTerminal);
+    StandIn run(settings, progress);
     {
         ModalDriverScope driver(&run);
         setMessagePresenter([&](CWnd*, const std::string& text, const std::string& title,
