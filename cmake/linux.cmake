@@ -89,3 +89,5 @@ if(ORV_FUZZ)
     target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link,address,undefined)
   endforeach()
 endif()
+
+include(cmake/package.cmake)

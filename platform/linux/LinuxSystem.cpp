@@ -111,7 +111,7 @@ public:
 
     Handle openFileForReading(const std::string& name) override
     {
-        const bool description = !descriptionFile.empty() && name == moduleFileTitle() + ".INI";
+        const bool description = !descriptionFile.empty() && name == ownTitle() + ".INI";
         const std::string& path = description ? descriptionFile : name;
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return nullptr;
@@ -152,6 +152,16 @@ public:
     bool passThroughOnly() override { return true; }
 
     std::string descriptionFile;
+
+private:
+    // The file title as the package reader forms it: the name up to its last '.'.
+    std::string ownTitle()
+    {
+        std::string title = moduleFileName();
+        const auto dot = title.rfind('.');
+        if (dot != std::string::npos) title.erase(dot);
+        return title;
+    }
 };
 
 LinuxSystem& theLinuxSystem()

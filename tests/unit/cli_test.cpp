@@ -94,6 +94,7 @@ protected:
     void TearDown() override
     {
         fs::current_path(home);
+        setDescriptionFile("");
         uninstallVirtualDrives();
         std::setlocale(LC_ALL, "C");
         fs::remove_all(folder);
