@@ -31,7 +31,7 @@ target_link_libraries(orv_virtualdrive_seams PUBLIC orv_virtualdrive orv_system 
 # The Linux program's front door: command line, --list, --check, unattended runs.
 find_package(CLI11 REQUIRED)
 find_package(nlohmann_json REQUIRED)
-file(GLOB ORV_LINUX_CLI CONFIGURE_DEPENDS platform/linux/cli/*.cpp)
+file(GLOB ORV_LINUX_CLI CONFIGURE_DEPENDS programs/linux/cli/*.cpp)
 add_library(orv_cli STATIC ${ORV_LINUX_CLI})
 orv_target_defaults(orv_cli)
 target_compile_definitions(orv_cli PRIVATE ORV_VERSION="${PROJECT_VERSION}")
@@ -42,12 +42,12 @@ set(ORV_LINUX_RUNTIME orv_cli orv_system orv_terminal orv_classlib_model orv_pla
   orv_system)
 
 # The Linux program: real SG_IO drives.
-add_executable(orvupdate platform/linux/main/orvupdate_main.cpp)
+add_executable(orvupdate programs/linux/orvupdate_main.cpp)
 orv_target_defaults(orvupdate)
 target_link_libraries(orvupdate PRIVATE ${ORV_LINUX_RUNTIME})
 
 # The demo: the Linux front end against virtual drives.
-add_executable(orvdemo platform/linux/main/orvdemo_main.cpp)
+add_executable(orvdemo programs/linux/orvdemo_main.cpp)
 orv_target_defaults(orvdemo)
 target_link_libraries(orvdemo PRIVATE orv_virtualdrive_seams ${ORV_LINUX_RUNTIME} orv_virtualdrive)
 

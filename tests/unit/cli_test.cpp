@@ -19,9 +19,9 @@
 
 #include "platform/linux/LinuxRestart.h"
 #include "platform/linux/LinuxSystem.h"
-#include "platform/linux/cli/Capability.h"
-#include "platform/linux/cli/FrontDoor.h"
-#include "platform/linux/cli/PackageFinder.h"
+#include "programs/linux/cli/Capability.h"
+#include "programs/linux/cli/FrontDoor.h"
+#include "programs/linux/cli/PackageFinder.h"
 #include "tests/unit/comma_locale.h"
 #include "virtualdrive/seams/VirtualDriveSeams.h"
 
@@ -158,7 +158,10 @@ TEST_F(CliTest, CommandLinesAndTheirExitCodes)
         {{"--help"}, kTwoDrives, 0, "Usage: orvdemo [OPTIONS] [PACKAGE]"},
         {{"--check", "PKG"}, kTwoDrives, 0, "64 chunks of 8192 bytes: 63 \"download\""},
         {{"--check", "/no/such/folder"}, kTwoDrives, 2, "no such file or folder"},
-        {{"--list", "PKG"}, kTwoDrives, 0, "G  OTHERCO DVD-ROM 16X 2.10  does not fit"},
+        {{"--list", "PKG"},
+         kTwoDrives,
+         0,
+         "OTHERCO DVD-ROM 16X 2.10          does not fit: the package is for another model"},
         {{"--list", "PKG"}, kNewerDrive, 3, "has newer firmware than the package"},
         {{"--yes", "PKG"}, kTwoDrives, 4, "more than one drive fits (E, F)"},
         {{"--yes", "--drive", "G", "PKG"}, kTwoDrives, 3, "G is not a drive the package fits"},

@@ -1,4 +1,4 @@
-#include "platform/linux/cli/Session.h"
+#include "programs/linux/cli/Session.h"
 
 #include <unistd.h>
 

@@ -1,15 +1,15 @@
-#include "platform/linux/cli/UnattendedRun.h"
+#include "programs/linux/cli/UnattendedRun.h"
 
 #include <ostream>
 #include <vector>
 
 #include "app/UpdaterApp.h"
 #include "platform/linux/MessagePresenter.h"
-#include "platform/linux/cli/FrontDoor.h"
-#include "platform/linux/cli/PackageCheck.h"
-#include "platform/linux/cli/Progress.h"
-#include "platform/linux/cli/Session.h"
 #include "platform/model/ModelWindows.h"
+#include "programs/linux/cli/FrontDoor.h"
+#include "programs/linux/cli/PackageCheck.h"
+#include "programs/linux/cli/Progress.h"
+#include "programs/linux/cli/Session.h"
 #include "ui/MainWindow.h"
 #include "ui/NoticeDialog.h"
 #include "update/UpdateState.h"

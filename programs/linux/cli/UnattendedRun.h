@@ -9,7 +9,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "platform/linux/cli/PackageFinder.h"
+#include "programs/linux/cli/PackageFinder.h"
 
 struct UnattendedSettings {
     std::string drive; // empty: the only drive that fits

@@ -1,10 +1,10 @@
-#include "platform/linux/cli/Options.h"
+#include "programs/linux/cli/Options.h"
 
 #include <CLI/CLI.hpp>
 
 #include <ostream>
 
-#include "platform/linux/cli/FrontDoor.h"
+#include "programs/linux/cli/FrontDoor.h"
 
 #ifndef ORV_VERSION
 #define ORV_VERSION "0.0.0"

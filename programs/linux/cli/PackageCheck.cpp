@@ -1,12 +1,12 @@
-#include "platform/linux/cli/PackageCheck.h"
+#include "programs/linux/cli/PackageCheck.h"
 
 #include <cstdio>
 #include <cstring>
 #include <ostream>
 
 #include "app/UpdaterApp.h"
-#include "platform/linux/cli/FrontDoor.h"
-#include "platform/linux/cli/Session.h"
+#include "programs/linux/cli/FrontDoor.h"
+#include "programs/linux/cli/Session.h"
 #include "update/UpdateWorker.h"
 
 namespace {
@@ -165,9 +165,10 @@ void printPackageReport(std::ostream& out, const Json& r)
     } else {
         out << "Plan:      " << plan["chunks"].get<uint32_t>() << " chunks of "
             << plan["chunkSize"].get<uint32_t>() << " bytes: " << plan["download"].get<uint32_t>()
-            << " \"download\" (WRITE BUFFER mode 4) and one final \"save\" (mode 5) at offset "
-            << hex(plan["saveOffset"].get<uint32_t>()) << '\n';
-        out << "           " << plan["unsentBytes"].get<uint32_t>()
+            << " \"download\" (WRITE BUFFER mode 4),\n"
+            << "           then one final \"save\" (mode 5) at offset "
+            << hex(plan["saveOffset"].get<uint32_t>()) << ";\n"
+            << "           " << plan["unsentBytes"].get<uint32_t>()
             << " bytes past the last whole chunk are never sent\n";
     }
     const Json& eps = r["eps"];
@@ -177,11 +178,10 @@ void printPackageReport(std::ostream& out, const Json& r)
         out << "EPS plan:  nothing sent (the image ends before " << hex(kEpsDataStart) << ")\n";
     } else {
         out << "EPS plan:  " << eps["bytes"].get<uint32_t>() << " bytes from offset "
-            << hex(kEpsDataStart)
-            << " into buffer 0x81, read back and compared, committed (buffer 0x82),\n"
-               "           version "
-            << eps["version"].get<std::string>()
-            << " checked (buffer 0x84); skipped when the drive reports it already\n";
+            << hex(kEpsDataStart) << " into buffer 0x81, read back and compared,\n"
+            << "           committed (buffer 0x82), version " << eps["version"].get<std::string>()
+            << " checked (buffer 0x84);\n"
+            << "           skipped when the drive reports that version already\n";
     }
 }
 

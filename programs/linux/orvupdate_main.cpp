@@ -4,8 +4,8 @@
 #include "platform/linux/LinuxDriveAccess.h"
 #include "platform/linux/LinuxRestart.h"
 #include "platform/linux/LinuxSystem.h"
-#include "platform/linux/cli/Capability.h"
-#include "platform/linux/cli/FrontDoor.h"
+#include "programs/linux/cli/Capability.h"
+#include "programs/linux/cli/FrontDoor.h"
 
 int main(int argc, char** argv)
 {

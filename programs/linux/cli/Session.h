@@ -6,7 +6,7 @@
 #include <string>
 
 #include "package/UpdatePackage.h"
-#include "platform/linux/cli/PackageFinder.h"
+#include "programs/linux/cli/PackageFinder.h"
 #include "transport/DriveRecords.h"
 
 // Clears the shared state as start-up does, makes the package's folder the

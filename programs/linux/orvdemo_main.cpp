@@ -8,7 +8,7 @@
 #include "app/UpdaterApp.h"
 #include "platform/linux/LinuxRestart.h"
 #include "platform/linux/LinuxSystem.h"
-#include "platform/linux/cli/FrontDoor.h"
+#include "programs/linux/cli/FrontDoor.h"
 #include "virtualdrive/seams/VirtualDriveSeams.h"
 
 int main(int argc, char** argv)

@@ -1,4 +1,4 @@
-#include "platform/linux/cli/FrontDoor.h"
+#include "programs/linux/cli/FrontDoor.h"
 
 #include <unistd.h>
 
@@ -6,13 +6,13 @@
 #include <iostream>
 
 #include "app/UpdaterApp.h"
-#include "platform/linux/cli/DriveList.h"
-#include "platform/linux/cli/Options.h"
-#include "platform/linux/cli/PackageCheck.h"
-#include "platform/linux/cli/PackageFinder.h"
-#include "platform/linux/cli/Session.h"
-#include "platform/linux/cli/UnattendedRun.h"
 #include "platform/terminal/TerminalFrontEnd.h"
+#include "programs/linux/cli/DriveList.h"
+#include "programs/linux/cli/Options.h"
+#include "programs/linux/cli/PackageCheck.h"
+#include "programs/linux/cli/PackageFinder.h"
+#include "programs/linux/cli/Session.h"
+#include "programs/linux/cli/UnattendedRun.h"
 
 namespace {
 

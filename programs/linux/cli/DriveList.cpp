@@ -1,7 +1,8 @@
-#include "platform/linux/cli/DriveList.h"
+#include "programs/linux/cli/DriveList.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 
@@ -9,9 +10,9 @@
 #include "discovery/Eligibility.h"
 #include "platform/DriveAccess.h"
 #include "platform/linux/MessagePresenter.h"
-#include "platform/linux/cli/FrontDoor.h"
-#include "platform/linux/cli/PackageCheck.h"
-#include "platform/linux/cli/Session.h"
+#include "programs/linux/cli/FrontDoor.h"
+#include "programs/linux/cli/PackageCheck.h"
+#include "programs/linux/cli/Session.h"
 
 namespace {
 
@@ -170,22 +171,27 @@ int runList(const FoundPackage& found, bool explicitPackage, bool json,
         out << "No package here: drives listed without judging them.\n";
     if (drives.empty()) out << "No optical drive found.\n";
     for (const Json& d : drives) {
-        out << "  " << d["node"].get<std::string>();
+        std::string node = d["node"].get<std::string>();
+        node.resize(std::max<size_t>(node.size(), 5), ' ');
+        out << "  " << node;
+        std::string identity;
         if (d.contains("vendor"))
-            out << "  " << d["vendor"].get<std::string>() << ' ' << d["product"].get<std::string>()
-                << ' ' << d["revision"].get<std::string>();
+            identity = d["vendor"].get<std::string>() + ' ' + d["product"].get<std::string>() +
+                       ' ' + d["revision"].get<std::string>();
+        identity.resize(std::max<size_t>(identity.size(), 34), ' ');
+        out << identity;
         if (d.contains("fits")) {
             if (d["fits"].get<bool>()) {
-                out << "  fits";
+                out << "fits";
                 const std::string order = d["packageVersion"].get<std::string>();
                 if (order == "newer")
                     out << " (update to " << fieldText(package.firmwareVersion) << ')';
                 if (order == "same") out << " (same version)";
             } else {
-                out << "  does not fit: " << reasonText(d["reason"].get<std::string>());
+                out << "does not fit: " << reasonText(d["reason"].get<std::string>());
             }
         } else if (d.contains("reason")) {
-            out << "  " << reasonText(d["reason"].get<std::string>());
+            out << reasonText(d["reason"].get<std::string>());
         }
         out << '\n';
     }

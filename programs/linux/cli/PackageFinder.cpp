@@ -1,4 +1,4 @@
-#include "platform/linux/cli/PackageFinder.h"
+#include "programs/linux/cli/PackageFinder.h"
 
 #include <algorithm>
 #include <cctype>

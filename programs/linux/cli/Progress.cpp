@@ -1,4 +1,4 @@
-#include "platform/linux/cli/Progress.h"
+#include "programs/linux/cli/Progress.h"
 
 #include <ostream>
 

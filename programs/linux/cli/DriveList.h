@@ -6,7 +6,7 @@
 #include <iosfwd>
 #include <string>
 
-#include "platform/linux/cli/PackageFinder.h"
+#include "programs/linux/cli/PackageFinder.h"
 
 // `explicitPackage`: the command line named the package, so not finding it
 // is an error; otherwise the drives are listed without a package.

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "package/UpdatePackage.h"
-#include "platform/linux/cli/PackageFinder.h"
+#include "programs/linux/cli/PackageFinder.h"
 
 using Json = nlohmann::ordered_json;
 

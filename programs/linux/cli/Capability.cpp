@@ -1,4 +1,4 @@
-#include "platform/linux/cli/Capability.h"
+#include "programs/linux/cli/Capability.h"
 
 #include <cstdint>
 #include <fstream>
