@@ -38,7 +38,9 @@ void ProgressPrinter::show(CDialog& mainWindow)
     lastStage_ = stage_;
     static const char* const names[] = {"transfer", "flash", "eps"};
     if (inPlace_) {
-        out_ << '\r' << names[stage_] << ' ' << percent << "%   " << std::flush;
+        std::string text = std::string(names[stage_]) + ' ' + std::to_string(percent) + '%';
+        text.resize(16, ' '); // covers a longer line before it
+        out_ << '\r' << text << std::flush;
         open_ = true;
     } else {
         out_ << names[stage_] << ' ' << percent << "%\n" << std::flush;

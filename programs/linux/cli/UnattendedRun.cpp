@@ -25,8 +25,8 @@ struct Box {
 // The user this run stands in for.
 class StandIn : public ModalDriver {
 public:
-    StandIn(const UnattendedSettings& settings, ProgressPrinter& progress)
-        : settings_(settings), progress_(progress)
+    StandIn(const UnattendedSettings& settings, ProgressPrinter& progress, std::ostream* story)
+        : settings_(settings), progress_(progress), story_(story)
     {
     }
 
@@ -75,6 +75,9 @@ public:
         }
         drive = chosen;
         modelSelect(dialog, IDC_DRIVE_LIST, chosen);
+        if (story_ != nullptr)
+            *story_ << "Updating " << forTerminal(fieldText(driveEntries[chosen].displayText))
+                    << " with firmware " << forTerminal(fieldText(package.firmwareVersion)) << '\n';
         progress_.begin(dialog);
         updatePressed = true;
         modelClick(dialog, IDOK_);
@@ -96,6 +99,7 @@ public:
 private:
     const UnattendedSettings& settings_;
     ProgressPrinter& progress_;
+    std::ostream* story_; // what is done, for a person; null for JSON
 };
 
 std::string joined(const std::vector<std::string>& names)
@@ -213,7 +217,7 @@ int runUnattended(const FoundPackage& found, const UnattendedSettings& settings,
     settings.installDrives(found.folder);
 
     ProgressPrinter progress(settings.json ? err : out, settings.progressOnTerminal);
-    StandIn run(settings, progress);
+    StandIn run(settings, progress, settings.json ? nullptr : &out);
     {
         ModalDriverScope driver(&run);
         setMessagePresenter([&](CWnd*, const std::string& text, const std::string& title,
