@@ -215,9 +215,11 @@ TEST_F(CliTest, FaultsOfTheLinuxProgram)
     EXPECT_NE(r.err.find("CAP_SYS_RAWIO"), std::string::npos);
 
     // A package asking for ASPI still updates over pass-through.
-    writePackage(readText(folder / "UPDATE.INI") + "USE SCSIPASSTHROUGHINTERFACE ON WINNT=NO\r\n");
+    const std::string plain = readText(folder / "UPDATE.INI");
+    writePackage(plain + "USE SCSIPASSTHROUGHINTERFACE ON WINNT=NO\r\n");
     r = run({"--yes", "--drive", "E", "PKG"}, kTwoDrives);
     EXPECT_EQ(r.code, 0) << r.err;
+    writePackage(plain);
 
     // Under a comma-decimal locale the newer drive firmware is still seen.
     const std::string locale = commaDecimalLocale();
@@ -226,6 +228,7 @@ TEST_F(CliTest, FaultsOfTheLinuxProgram)
     r = run({"--yes", "--drive", "E", "PKG"}, kNewerDrive);
     unsetenv("LC_ALL");
     EXPECT_EQ(r.code, 3) << r.out << r.err;
+    EXPECT_NE(r.err.find("the drive has newer firmware"), std::string::npos) << r.err;
     EXPECT_EQ(bus->driveAtLetter('E')->flashCount(), 0u);
 }
 

@@ -23,8 +23,14 @@ inline std::string commaDecimalLocale()
     for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8"})
         if (usable(name)) return name;
     const std::string folder = ::testing::TempDir() + "orv-locales";
-    const std::string command = "mkdir -p '" + folder + "' && localedef -i de_DE -f UTF-8 '" +
-                                folder + "/de_DE.UTF-8' >/dev/null 2>&1";
+    // Made aside and renamed into place, so tests running in parallel never
+    // load a half-written locale.
+    const std::string command = "d='" + folder +
+                                "'; [ -d \"$d/de_DE.UTF-8\" ] || { t=\"$d.$$\"; "
+                                "mkdir -p \"$t\" \"$d\" && localedef -i de_DE -f UTF-8 "
+                                "\"$t/de_DE.UTF-8\" >/dev/null 2>&1; "
+                                "mv -T \"$t/de_DE.UTF-8\" \"$d/de_DE.UTF-8\" 2>/dev/null; "
+                                "rm -rf \"$t\"; }; [ -d \"$d/de_DE.UTF-8\" ]";
     if (std::system(command.c_str()) != 0) return "";
     setenv("LOCPATH", folder.c_str(), 1);
     return usable("de_DE.UTF-8") ? "de_DE.UTF-8" : "";
