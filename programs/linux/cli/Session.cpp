@@ -21,7 +21,11 @@ PackageResult loadPackage(const FoundPackage& found)
     selectedDrive = 0;
     userLcid = sys().userDefaultLcid();
     if (!found.found || chdir(found.folder.c_str()) != 0) return packageresult::NoDescriptionFile;
-    setDescriptionFile(found.folder + "/" + found.file);
+    // A chosen file that cannot be read must not let the reader fall back on
+    // another description file of the folder.
+    const std::string path = found.folder + "/" + found.file;
+    if (access(path.c_str(), R_OK) != 0) return packageresult::NoDescriptionFile;
+    setDescriptionFile(path);
     return readPackage();
 }
 
