@@ -150,9 +150,9 @@ TEST_F(CliTest, CommandLinesAndTheirExitCodes)
     };
     const Case cases[] = {
         {{"--bogus"}, kTwoDrives, 4, "orvdemo: The following argument was not expected: --bogus"},
-        {{"--drive", "E", "PKG"}, kTwoDrives, 4, "--drive requires --yes"},
+        {{"--drive", "E", "PKG"}, kTwoDrives, 4, "--drive goes with --yes"},
         {{"--json", "PKG"}, kTwoDrives, 4, "--json goes with --list, --check or --yes"},
-        {{"--list", "--check"}, kTwoDrives, 4, "--list excludes --check"},
+        {{"--list", "--check"}, kTwoDrives, 4, "--list, --check and --yes exclude each other"},
         {{"PKG"}, kTwoDrives, 4, "orvdemo --yes --drive NODE"},
         {{"--version"}, kTwoDrives, 0, "orvdemo 1.0.0"},
         {{"--help"}, kTwoDrives, 0, "Usage: orvdemo [OPTIONS] [PACKAGE]"},

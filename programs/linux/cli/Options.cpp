@@ -18,39 +18,25 @@ const char* programVersion()
 int parseOptions(int argc, const char* const* argv, const std::string& program, Options& options,
                  std::ostream& out, std::ostream& err)
 {
-    CLI::App app{"Writes drive firmware from an update package to an optical drive over SG_IO.\n"
+    CLI::App app{"Writes the firmware of an update package into an optical drive.\n"
                  "Without an option it runs interactively in the terminal.",
                  program};
     app.set_version_flag("--version", std::string(program) + " " + programVersion());
     app.get_formatter()->column_width(24);
 
     bool list = false, check = false, yes = false;
-    auto* listFlag = app.add_flag("--list", list,
-                                  "List the optical drives and whether the package fits each; "
-                                  "nothing is written");
-    auto* checkFlag = app.add_flag("--check", check,
-                                   "Read the package as an update would and show its plan; no "
-                                   "drive is touched");
-    auto* yesFlag =
-        app.add_flag("-y,--yes", yes, "Update without questions (the notice is taken as read)");
-    auto* driveOption =
-        app.add_option("-d,--drive", options.drive,
-                       "The drive to update (sr0); needed when more than one drive fits")
-            ->type_name("NODE");
-    auto* olderFlag = app.add_flag("--allow-older", options.allowOlder,
-                                   "With --yes: write the package even when the drive has newer "
-                                   "firmware");
-    auto* restartFlag = app.add_flag("--restart", options.restart,
-                                     "With --yes: restart the computer after a successful update");
-    app.add_flag("--json", options.json,
-                 "With --list, --check or --yes: one JSON document on stdout");
-    app.add_option("PACKAGE", options.package,
-                   "The package description file or its folder (default: the current folder)");
-    listFlag->excludes(checkFlag)->excludes(yesFlag);
-    checkFlag->excludes(yesFlag);
-    driveOption->needs(yesFlag);
-    olderFlag->needs(yesFlag);
-    restartFlag->needs(yesFlag);
+    app.add_flag("--list", list, "Drives, and whether the package fits; writes nothing");
+    app.add_flag("--check", check, "Read the package, show its plan; touches no drive");
+    app.add_flag("-y,--yes", yes, "Update without questions (notice taken as read)");
+    app.add_option("-d,--drive", options.drive,
+                   "With --yes: the drive (sr0); needed if several fit")
+        ->type_name("NODE");
+    app.add_flag("--allow-older", options.allowOlder,
+                 "With --yes: accept a drive with newer firmware");
+    app.add_flag("--restart", options.restart, "With --yes: restart the computer when done");
+    app.add_flag("--json", options.json, "With --list, --check or --yes: JSON on stdout");
+    app.add_option("PACKAGE", options.package, "Description file or its folder (default: .)")
+        ->type_name("");
     app.footer("Exit codes: 0 updated (or check passed), 1 update failed, 2 package refused,\n"
                "3 no drive fits or a check refused the drive, 4 usage error, 5 not permitted.\n"
                "See " +
@@ -68,8 +54,19 @@ int parseOptions(int argc, const char* const* argv, const std::string& program, 
         err << program << ": " << error.what() << " (see --help)\n";
         return exitcode::Usage;
     }
-    if (options.json && !list && !check && !yes) {
-        err << program << ": --json goes with --list, --check or --yes (see --help)\n";
+    const char* problem = nullptr;
+    if (int(list) + int(check) + int(yes) > 1)
+        problem = "--list, --check and --yes exclude each other";
+    else if (!yes && !options.drive.empty())
+        problem = "--drive goes with --yes";
+    else if (!yes && options.allowOlder)
+        problem = "--allow-older goes with --yes";
+    else if (!yes && options.restart)
+        problem = "--restart goes with --yes";
+    else if (options.json && !list && !check && !yes)
+        problem = "--json goes with --list, --check or --yes";
+    if (problem != nullptr) {
+        err << program << ": " << problem << " (see --help)\n";
         return exitcode::Usage;
     }
     options.mode = list    ? Options::Mode::List
