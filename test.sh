@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every test: native unit and integration tests, the same under the
+# Runs every test: native unit and integration tests, the Linux .deb built,
+# installed into a throwaway root and run, the same unit tests under the
 # address/undefined and thread sanitizers, a short fuzz run of the package
 # reader, both Windows builds, and the end-to-end tests of the real Windows
 # program under Wine and Xvfb.
@@ -15,6 +16,20 @@ step "native build and tests"
 cmake --preset linux >/dev/null
 cmake --build build/linux -j"$jobs"
 ctest --preset linux -j"$jobs" || status=1
+
+step "Linux package: build the .deb, install it into a throwaway root, run it"
+(cd build/linux && cpack -G DEB >/dev/null) || status=1
+deb="$(ls build/linux/orvupdate_*_amd64.deb 2>/dev/null | head -1)"
+if [ -n "$deb" ]; then
+  root="$(mktemp -d)"
+  dpkg-deb -x "$deb" "$root"
+  "$root/usr/sbin/orvupdate" --version || status=1
+  "$root/usr/sbin/orvupdate" --check samples/demo-good || status=1
+  [ -s "$root/usr/share/man/man8/orvupdate.8.gz" ] || { echo "no manual page"; status=1; }
+  rm -rf "$root"
+else
+  echo "no package built"; status=1
+fi
 
 step "address and undefined-behaviour sanitizers"
 cmake --preset linux-asan >/dev/null

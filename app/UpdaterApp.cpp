@@ -122,7 +122,9 @@ bool UpdaterApp::startUp()
         showStartUpFailure(packageResultMessage(result));
         return false;
     }
-    if (package.options.osKind != 0 && package.options.noPassThrough != 1) usePassThrough = 1;
+    if (package.options.osKind != 0 &&
+        (package.options.noPassThrough != 1 || sys().passThroughOnly()))
+        usePassThrough = 1;
 
     if (package.options.cautionKind != 0 && noticeDialog.doModal() != IDOK_) return false;
 

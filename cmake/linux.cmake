@@ -39,15 +39,26 @@ add_executable(orvtcmu virtualdrive/tcmu/orvtcmu_main.cpp)
 orv_target_defaults(orvtcmu)
 target_link_libraries(orvtcmu PRIVATE orv_virtualdrive_tcmu orv_virtualdrive)
 
-set(ORV_LINUX_RUNTIME orv_system orv_terminal orv_classlib_model orv_platform_linux orv_system)
+# The Linux program's front door: command line, --list, --check, unattended runs.
+find_package(CLI11 REQUIRED)
+find_package(nlohmann_json REQUIRED)
+file(GLOB ORV_LINUX_CLI CONFIGURE_DEPENDS programs/linux/cli/*.cpp)
+add_library(orv_cli STATIC ${ORV_LINUX_CLI})
+orv_target_defaults(orv_cli)
+target_compile_definitions(orv_cli PRIVATE ORV_VERSION="${PROJECT_VERSION}")
+target_link_libraries(orv_cli PUBLIC orv_terminal orv_classlib_model orv_platform_linux orv_system
+  CLI11::CLI11 nlohmann_json::nlohmann_json)
+
+set(ORV_LINUX_RUNTIME orv_cli orv_system orv_terminal orv_classlib_model orv_platform_linux
+  orv_system)
 
 # The Linux program: real SG_IO drives.
-add_executable(orvupdate platform/linux/main/orvupdate_main.cpp)
+add_executable(orvupdate programs/linux/orvupdate_main.cpp)
 orv_target_defaults(orvupdate)
 target_link_libraries(orvupdate PRIVATE ${ORV_LINUX_RUNTIME})
 
 # The demo: the Linux front end against virtual drives.
-add_executable(orvdemo platform/linux/main/orvdemo_main.cpp)
+add_executable(orvdemo programs/linux/orvdemo_main.cpp)
 orv_target_defaults(orvdemo)
 target_link_libraries(orvdemo PRIVATE orv_virtualdrive_seams ${ORV_LINUX_RUNTIME} orv_virtualdrive)
 
@@ -56,7 +67,7 @@ find_package(GTest REQUIRED)
 file(GLOB ORV_UNIT_TESTS CONFIGURE_DEPENDS tests/unit/*.cpp)
 add_executable(orv_tests ${ORV_UNIT_TESTS})
 orv_target_defaults(orv_tests)
-target_link_libraries(orv_tests PRIVATE orv_system orv_platform_scripted orv_virtualdrive_seams
+target_link_libraries(orv_tests PRIVATE orv_cli orv_system orv_platform_scripted orv_virtualdrive_seams
   orv_virtualdrive_tcmu
   orv_terminal orv_classlib_model orv_virtualdrive orv_system orv_platform_linux orv_system
   GTest::gtest GTest::gtest_main)
@@ -94,3 +105,5 @@ endif()
 # The real-kernel stage's floor: a bare SG_IO loop of WRITE BUFFER commands.
 add_executable(sg_write_loop tests/kernel/sg_write_loop.cpp)
 orv_target_defaults(sg_write_loop)
+
+include(cmake/package.cmake)

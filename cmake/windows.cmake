@@ -12,7 +12,7 @@ set(ORV_STATIC_RUNTIME -static -static-libgcc -static-libstdc++)
 
 # The whole system library goes in: the application object is a global that no
 # other code names, so the linker would otherwise leave it out.
-add_executable(orvupdate WIN32 platform/win32/main/winmain.cpp resources/orvupdate.rc)
+add_executable(orvupdate WIN32 programs/windows/winmain.cpp resources/orvupdate.rc)
 orv_target_defaults(orvupdate)
 target_link_libraries(orvupdate PRIVATE
   -Wl,--whole-archive orv_system -Wl,--no-whole-archive

@@ -1,6 +1,6 @@
 #include "discovery/Eligibility.h"
 
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <string>
 
@@ -37,14 +37,42 @@ bool comparable(const std::string& version)
     return version.size() >= 2 && version[1] == '.' && version[0] != '0';
 }
 
+bool isCSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+// A version text read as a single-precision decimal number the way "%f"
+// reads it in the "C" locale (leading white space, one optional sign, digits
+// with '.' as the decimal point, an optional exponent), whatever locale the
+// process runs in. A text that does not parse counts as 0.
 float versionNumber(const std::string& version)
 {
+    const char* first = version.data();
+    const char* last = first + version.size();
+    while (first != last && isCSpace(*first))
+        ++first;
+    // from_chars takes '-' but not '+'; a second sign is no number.
+    if (first != last && *first == '+') {
+        ++first;
+        if (first != last && *first == '-') return 0.0f;
+    }
     float number = 0.0f;
-    std::sscanf(version.c_str(), "%f", &number);
+    if (std::from_chars(first, last, number).ec != std::errc{}) return 0.0f;
     return number;
 }
 
 } // namespace
+
+VersionOrder compareFirmwareVersions(const std::string& packageVersion,
+                                     const std::string& driveRevision)
+{
+    if (!comparable(packageVersion) || !comparable(driveRevision)) return VersionOrder::NotCompared;
+    const float ours = versionNumber(packageVersion);
+    const float theirs = versionNumber(driveRevision);
+    if (ours < theirs) return VersionOrder::Older;
+    return ours > theirs ? VersionOrder::Newer : VersionOrder::Same;
+}
 
 int checkEligibility()
 {
@@ -84,8 +112,7 @@ int checkEligibility()
     const std::string packageVersion =
         versionText(package.firmwareVersion, sizeof package.firmwareVersion);
     const std::string driveVersion = versionText(entry.revision, sizeof entry.revision);
-    if (comparable(packageVersion) && comparable(driveVersion) &&
-        versionNumber(packageVersion) < versionNumber(driveVersion)) {
+    if (compareFirmwareVersions(packageVersion, driveVersion) == VersionOrder::Older) {
         const int answer = showBox(
             "Drive has later version of firmware than this program. Please \nvisit Orventa Web "
             "Site to check availability of latest firmware \nfor the drive you have.\n\nDo you "

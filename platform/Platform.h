@@ -66,6 +66,10 @@ public:
     virtual Handle openFileForReading(const std::string& name) = 0;
     virtual bool readFile(Handle file, void* buffer, uint32_t size, uint32_t& got) = 0;
     virtual void closeFile(Handle file) = 0;
+
+    // Whether drives are reached through pass-through only: a system without
+    // any ASPI library, where a package's wish for ASPI cannot be met.
+    virtual bool passThroughOnly() { return false; }
 };
 
 SystemServices& sys();

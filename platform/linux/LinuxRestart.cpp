@@ -168,16 +168,25 @@ void installLinuxRestart(bool demo)
     installRestartServices(&services);
 }
 
+bool removeRestartCopy(const std::string& path, const std::string& tempDir)
+{
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.compare(0, 4, "REB_") != 0) return false;
+    // Only a copy directly in the temporary directory is the restart copy; a
+    // program of that name in a folder below it is somebody else's.
+    if (slash != std::string::npos && path.compare(0, slash + 1, tempDir) == 0 &&
+        tempDir.size() == slash + 1)
+        unlink(path.c_str());
+    return true;
+}
+
 bool removeOwnRestartCopy()
 {
     char path[PATH_MAX] = {};
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return false;
-    const char* name = std::strrchr(path, '/');
-    name = name == nullptr ? path : name + 1;
-    if (std::strncmp(name, "REB_", 4) != 0) return false;
     std::string temp;
     tempDirectory(temp);
-    if (std::strncmp(path, temp.c_str(), temp.size()) == 0) unlink(path);
-    return true;
+    return removeRestartCopy(path, temp);
 }

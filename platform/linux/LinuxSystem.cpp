@@ -111,7 +111,9 @@ public:
 
     Handle openFileForReading(const std::string& name) override
     {
-        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        const bool description = !descriptionFile.empty() && name == ownTitle() + ".INI";
+        const std::string& path = description ? descriptionFile : name;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return nullptr;
         auto* file = new (std::nothrow) LinuxFile{fd};
         if (file == nullptr) ::close(fd);
@@ -144,7 +146,29 @@ public:
         ::close(f->fd);
         delete f;
     }
+
+    // Linux has SG_IO and no ASPI library: a package asking for ASPI on the
+    // NT family gets pass-through all the same.
+    bool passThroughOnly() override { return true; }
+
+    std::string descriptionFile;
+
+private:
+    // The file title as the package reader forms it: the name up to its last '.'.
+    std::string ownTitle()
+    {
+        std::string title = moduleFileName();
+        const auto dot = title.rfind('.');
+        if (dot != std::string::npos) title.erase(dot);
+        return title;
+    }
 };
+
+LinuxSystem& theLinuxSystem()
+{
+    static LinuxSystem services;
+    return services;
+}
 
 } // namespace
 
@@ -165,8 +189,12 @@ std::string fileNameOfPath(const std::string& path)
 
 SystemServices& linuxSystem()
 {
-    static LinuxSystem services;
-    return services;
+    return theLinuxSystem();
+}
+
+void setDescriptionFile(const std::string& path)
+{
+    theLinuxSystem().descriptionFile = path;
 }
 
 void installLinuxSystem()

@@ -13,6 +13,11 @@
 void installLinuxSystem();
 SystemServices& linuxSystem();
 
+// While set, the description file the package reader looks for first (the
+// program's file title with ".INI") is the file at `path` instead; empty:
+// the file of that name.
+void setDescriptionFile(const std::string& path);
+
 // The locale identifier the locale variables name: the first set and
 // non-empty one of LC_ALL, LC_MESSAGES and LANG decides; a value beginning
 // with "ja_JP" is Japanese (1041), anything else English (1033). Null means

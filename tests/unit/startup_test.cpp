@@ -179,21 +179,31 @@ TEST_F(StartUpTest, RestartCopyWaitsEightSecondsAndRestartsWithoutReadingThePack
 
 TEST_F(StartUpTest, OperatingSystemKindAndTransport)
 {
+    // A system without ASPI (Linux) takes pass-through whatever the package asks.
+    struct System : ScriptedSystem {
+        bool only = false;
+        bool passThroughOnly() override { return only; }
+    };
     struct Case {
         OsVersionInfo version;
         const char* option;
+        bool passThroughOnly;
         uint8_t osKind;
         uint8_t passThrough;
     };
+    const char* const noPassThrough = "USE SCSIPASSTHROUGHINTERFACE ON WINNT=NO\r\n";
     const Case cases[] = {
-        {{true, 1, 4, 10}, "", 0, 0},
-        {{true, 2, 4, 0}, "", 1, 1},
-        {{true, 2, 5, 0}, "", 2, 1},
-        {{true, 2, 10, 0}, "", 2, 1},
-        {{true, 2, 6, 1}, "USE SCSIPASSTHROUGHINTERFACE ON WINNT=NO\r\n", 2, 0},
+        {{true, 1, 4, 10}, "", false, 0, 0},
+        {{true, 2, 4, 0}, "", false, 1, 1},
+        {{true, 2, 5, 0}, "", false, 2, 1},
+        {{true, 2, 10, 0}, "", false, 2, 1},
+        {{true, 2, 6, 1}, noPassThrough, false, 2, 0},
+        {{true, 2, 5, 1}, noPassThrough, true, 2, 1},
+        {{true, 2, 5, 1}, "", true, 2, 1},
     };
     for (const Case& c : cases) {
-        ScriptedSystem local;
+        System local;
+        local.only = c.passThroughOnly;
         local.install();
         local.version = c.version;
         addPackage(local, c.option);

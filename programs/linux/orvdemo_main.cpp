@@ -8,28 +8,31 @@
 #include "app/UpdaterApp.h"
 #include "platform/linux/LinuxRestart.h"
 #include "platform/linux/LinuxSystem.h"
-#include "platform/terminal/TerminalFrontEnd.h"
+#include "programs/linux/cli/FrontDoor.h"
 #include "virtualdrive/seams/VirtualDriveSeams.h"
 
-int main()
+int main(int argc, char** argv)
 {
-    const bool restartCopy = removeOwnRestartCopy();
     installLinuxSystem();
     installLinuxRestart(true);
-
     // The restart copy touches no drive, so it needs no description.
+    if (removeOwnRestartCopy()) {
+        theApp.startUp();
+        return 0;
+    }
+
     static VirtualBus bus;
-    const char* named = std::getenv("ORV_VIRTUAL_DRIVES");
-    const std::string description = named != nullptr ? named : "VDRIVES.TXT";
-    if (!restartCopy) {
+    FrontDoorSetup setup;
+    setup.program = "orvdemo";
+    setup.installDrives = [](const std::string& folder) {
+        const char* named = std::getenv("ORV_VIRTUAL_DRIVES");
+        const std::string description = named != nullptr ? named : folder + "/VDRIVES.TXT";
         for (const std::string& problem : loadVirtualDrives(description, bus))
             std::fprintf(stderr, "%s: %s\n", description.c_str(), problem.c_str());
-    }
-    bus.setLatencySink(sleepingLatency());
-    installVirtualDrives(bus);
-
-    runTerminalFrontEnd();
-    theApp.startUp();
+        bus.setLatencySink(sleepingLatency());
+        installVirtualDrives(bus);
+    };
+    const int code = runFrontDoor(argc, argv, setup);
     uninstallVirtualDrives();
-    return 0;
+    return code;
 }
