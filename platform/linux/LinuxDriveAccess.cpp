@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <string_view>
 
 #include "platform/DriveAccess.h"
@@ -177,20 +179,24 @@ public:
         return driveName(std::string{letter, ':'}).substr(0, 6);
     }
 
+    // The program asks for the drive afresh for every command. The node is
+    // opened once per drive and access mode and kept open for the run: an
+    // open of the SCSI generic node is silent, but it still costs the
+    // transfer a file open, a check and a close per chunk.
     Handle openDevice(const std::string& deviceName, bool readWrite) override
     {
         const std::string name = driveName(deviceName);
-        if (name.empty()) {
-            error_ = ENOENT;
-            return nullptr;
-        }
         const auto& nodes = drivesOfThisRun();
         const auto node = std::find_if(nodes.begin(), nodes.end(),
                                        [&](const DriveNode& n) { return n.name == name; });
-        if (node == nodes.end()) {
+        if (name.empty() || node == nodes.end()) {
             error_ = ENOENT;
             return nullptr;
         }
+        std::lock_guard lock(mutex_);
+        const std::string key = node->path + (readWrite ? ":rw" : ":ro");
+        if (const auto kept = kept_.find(key); kept != kept_.end())
+            return new OpenDrive{kept->second, name};
         const int mode = (readWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
         const int fd = open(node->path.c_str(), mode);
         if (fd < 0) {
@@ -204,6 +210,7 @@ public:
             error_ = ENODEV;
             return nullptr;
         }
+        kept_.emplace(key, fd);
         return new OpenDrive{fd, name};
     }
 
@@ -211,10 +218,15 @@ public:
     {
         answer.alignmentMask = 0;
         const auto* drive = static_cast<OpenDrive*>(device);
-        std::ifstream file("/sys/block/" + drive->name + "/queue/dma_alignment");
-        unsigned long mask = 0;
-        if (!(file >> mask) || mask > UINT32_MAX) return false;
-        answer.alignmentMask = static_cast<uint32_t>(mask);
+        std::lock_guard lock(mutex_);
+        auto known = alignment_.find(drive->name);
+        if (known == alignment_.end()) {
+            std::ifstream file("/sys/block/" + drive->name + "/queue/dma_alignment");
+            unsigned long mask = 0;
+            if (!(file >> mask) || mask > UINT32_MAX) return false;
+            known = alignment_.emplace(drive->name, static_cast<uint32_t>(mask)).first;
+        }
+        answer.alignmentMask = known->second;
         return true;
     }
 
@@ -272,13 +284,8 @@ public:
 
     uint32_t lastError() override { return error_; }
 
-    void closeDevice(Handle device) override
-    {
-        auto* drive = static_cast<OpenDrive*>(device);
-        if (drive == nullptr) return;
-        close(drive->fd);
-        delete drive;
-    }
+    // The node itself stays open for the next command (see openDevice).
+    void closeDevice(Handle device) override { delete static_cast<OpenDrive*>(device); }
 
 private:
     // The node name for a name holding a drive letter ("E:\", "\\.\E:") or
@@ -298,6 +305,9 @@ private:
     }
 
     uint32_t error_ = 0;
+    std::mutex mutex_;
+    std::map<std::string, int> kept_;           // "/dev/sg0:rw" -> descriptor
+    std::map<std::string, uint32_t> alignment_; // "sr0" -> alignment mask
 };
 
 constexpr uint8_t kStatusFailedInit = 0xE4;

@@ -78,13 +78,14 @@ run_program()
 
 commands() { grep -v '^#' "$FOLDER/log/commands.log" 2>/dev/null; }
 
-# From the first WRITE BUFFER until the program has ended, the drive receives
-# the program's commands only: none of the kernel's own, and the firmware
-# chunks (WRITE BUFFER mode 4 and 5, buffer 0) one right after the other.
+# From the first WRITE BUFFER to the program's last command, the drive
+# receives the program's commands only: none of the kernel's own, and the
+# firmware chunks (WRITE BUFFER mode 4 and 5, buffer 0) one right after the
+# other.
 expect_only_program_commands()
 {
     local end foreign between
-    end=$(cat "$FOLDER/program.end")
+    end=$(commands | awk '$2 == "updater" { last = $1 } END { print last + 0 }')
     foreign=$(commands | awk -v end="$end" '$3 == "3B" { on = 1 } on && $1 <= end && $2 == "kernel" { print $3 }' \
         | sort | uniq -c | tr -s ' \n' ' ')
     [ -z "$foreign" ] || fail "the kernel's own commands reached the drive during the update: $foreign"
@@ -123,42 +124,55 @@ case_flash_error()
     grep -q 'Flash rom check sum error. (Code 09-86-00)' "$FOLDER/program.err" "$FOLDER/program.json" \
         || fail "the flash error's text was not shown: $(tail -3 "$FOLDER/program.err")"
     local after
-    after=$(commands | awk '$3 == "3B" && $4 == "05" { on = 1; next } on && $1 <= end' end="$(cat "$FOLDER/program.end")" | wc -l)
+    after=$(commands | awk -v end="$(cat "$FOLDER/program.end")" \
+        '$3 == "3B" && $4 == "05" { on = 1; next } on && $1 <= end && $2 != "kernel"' | wc -l)
     [ "$after" -eq 0 ] || fail "$after commands reached the drive after the failed final chunk"
     expect_only_program_commands
 }
 
-# First and last WRITE BUFFER as the drive stamped them, in microseconds.
-write_span()
+# The span of the firmware chunks in the drive's log lines on stdin, as the
+# drive stamped them: "CHUNKS MICROSECONDS".
+chunk_span()
 {
-    commands | awk '$3 == "3B" { if (!first) first = $1; last = $1; n++ } END { printf "%d %d %d\n", first, last, n }'
+    awk '$3 == "3B" && ($4 == "04" || $4 == "05") && $5 == "00" {
+             if (!n) first = $1
+             last = $1; n++
+         }
+         END { printf "%d %d\n", n, last - first }'
 }
 
+# The same 512 KiB image in 8 KiB chunks to the same drive three ways, in
+# ORV_TIMING_ROUNDS interleaved rounds: the program (its waits at 0),
+# sg_write_buffer and the bare SG_IO loop. RESULTS/timing.txt gets one line
+# per transfer ("WAY ROUND CHUNKS MICROSECONDS") and the medians.
 case_transfer_timing()
 {
-    local image=$FOLDER/image.bin way span first last n
+    local image=$FOLDER/image.bin rounds=${ORV_TIMING_ROUNDS:-5} round way before n span
     head -c $((512 * 1024)) "$SAMPLE/DEMO0104.BIN" >"$image"
+    package_folder 0
+    serve_drive "$DRIVES/good.txt" || return
     : >"$RESULTS/timing.txt"
+    for round in $(seq "$rounds"); do
+        for way in program sg_write_buffer loop; do
+            before=$(wc -l <"$FOLDER/log/commands.log")
+            case $way in
+            program) run_program >/dev/null || fail "the program's update failed" ;;
+            sg_write_buffer)
+                sg_write_buffer --bpw=8192 --mode=4 --in="$image" /dev/sg0 || fail "sg_write_buffer failed"
+                ;;
+            loop) "$LINUX_BUILD/sg_write_loop" /dev/sg0 "$image" 8192 || fail "the SG_IO loop failed" ;;
+            esac
+            read -r n span < <(tail -n +$((before + 1)) "$FOLDER/log/commands.log" | chunk_span)
+            [ "$n" -eq 64 ] || fail "$way sent $n chunks, expected 64"
+            printf '%s\t%d\t%d\t%d\n' "$way" "$round" "$n" "$span" >>"$RESULTS/timing.txt"
+        done
+    done
+    retire_drive
     for way in program sg_write_buffer loop; do
-        FOLDER=$RESULTS/$CASE_NAME/$way
-        mkdir -p "$FOLDER"
-        serve_drive "$DRIVES/good.txt" || return
-        case $way in
-        program)
-            package_folder 0
-            run_program >/dev/null || fail "the program's update failed"
-            ;;
-        sg_write_buffer)
-            sg_write_buffer --bpw=8192 --mode=4 --in="$image" /dev/sg0 || fail "sg_write_buffer failed"
-            ;;
-        loop)
-            "$LINUX_BUILD/sg_write_loop" /dev/sg0 "$image" 8192 || fail "the SG_IO loop failed"
-            ;;
-        esac
-        retire_drive
-        read -r first last n < <(write_span)
-        span=$((last - first))
-        printf '%s\t%d\t%d\t%d\n' "$way" "$n" "$span" $((n > 1 ? span / (n - 1) : 0)) \
+        awk -v way="$way" '$1 == way { print $4 }' "$RESULTS/timing.txt" | sort -n \
+            | awk -v way="$way" '{ v[NR] = $1 } END {
+                  m = v[int((NR + 1) / 2)]
+                  printf "median\t%s\t%d us\t%d us per chunk\n", way, m, m / 63 }' \
             | tee -a "$RESULTS/timing.txt"
     done
 }

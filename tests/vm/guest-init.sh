@@ -27,6 +27,10 @@ busybox mount -t proc proc $root/proc
 busybox mount -t sysfs sysfs $root/sys
 busybox mount -t devtmpfs devtmpfs $root/dev
 busybox mkdir -p $root/dev/pts $root/dev/shm
+busybox ln -sf /proc/self/fd $root/dev/fd
+busybox ln -sf /proc/self/fd/0 $root/dev/stdin
+busybox ln -sf /proc/self/fd/1 $root/dev/stdout
+busybox ln -sf /proc/self/fd/2 $root/dev/stderr
 busybox mount -t devpts -o newinstance,ptmxmode=0666 devpts $root/dev/pts
 busybox mount -t tmpfs tmpfs $root/dev/shm
 busybox mount -t tmpfs tmpfs $root/run
