@@ -1,0 +1,96 @@
+# Cases of run_wine_tests.sh on the pass-through path against a drive the
+# kernel sees as a real CD-ROM (sourced when ORV_KERNEL_DRIVE=1, as root on a
+# kernel with LIO: the real-kernel stage, tests/kernel/guest_stage.sh).
+#
+# The drive the case's VDRIVES.TXT describes is served through LIO
+# (tests/kernel/lio-cdrom.sh) as /dev/sr0; Wine's drive D: is that CD-ROM
+# (dosdevices d: a folder, d:: the device, HKLM\Software\Wine\Drives d: =
+# cdrom), so the program's IOCTL_SCSI_PASS_THROUGH_DIRECT reaches the kernel
+# as SG_IO on /dev/sr0. What the drive received lands in FOLDER/log.
+
+LIO_CDROM=$SOURCE_DIR/tests/kernel/lio-cdrom.sh
+
+# serve_kernel_drive FOLDER: the drive of FOLDER/VDRIVES.TXT on D:.
+serve_kernel_drive()
+{
+    local folder=$1 nodes
+    if ! nodes=$("$LIO_CDROM" start orvdrive "$folder/VDRIVES.TXT" "$folder/log" \
+        2>"$folder/lio.log"); then
+        fail "the drive could not be served: $(tail -2 "$folder/lio.log")"
+        return 1
+    fi
+    mkdir -p "$folder/cdrom"
+    ln -sfn "$folder/cdrom" "$WINEPREFIX/dosdevices/d:"
+    ln -sfn "${nodes%% *}" "$WINEPREFIX/dosdevices/d::"
+}
+
+retire_kernel_drive()
+{
+    "$LIO_CDROM" stop orvdrive 2>>"$1/lio.log"
+}
+
+# The drive's commands from its log, as "SENDER BLOCK..." lines.
+kernel_drive_commands()
+{
+    grep '^[0-9]' "$1/log/commands.log" 2>/dev/null | cut -d' ' -f2-
+}
+
+case_kernel_full_update()
+{
+    local folder chunks=64 size=$((64 * 8192 + 3000))
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 "$size" "UPDATE WAIT TIME=2"
+    sed -i 's/^\[OPTION\]/EPS FIRMWAREFILENAME=EPS.BIN\r\nEPS VERSION=EPS0200\r\n[OPTION]/' \
+        "$folder/UPDATE.INI"
+    head -c 65536 /dev/urandom >"$folder/EPS.BIN"
+    model_drive "$folder" 1.00 "eps-version = EPS0100" "eps-new-version = EPS0200"
+    serve_kernel_drive "$folder" || return
+    set_windows_version win7
+    start_program "$folder"
+    run_update "$folder" kernel_full_update || fail "the transfer and flash displays were not both seen"
+    expect_box "$INFO_TITLE" "$RESTART_QUESTION"
+    screenshot kernel_full_update_completed
+    press "$INFO_TITLE" 7
+    expect_gone "$INFO_TITLE"
+    press "$MODEL_TITLE" 2
+    expect_exit
+    retire_kernel_drive "$folder"
+
+    if ! cmp -s "$folder/log/flash.bin" <(head -c $((chunks * 8192)) "$folder/FIRM.BIN"); then
+        fail "the flashed image differs from the first $((chunks * 8192)) bytes of the image"
+    fi
+    if ! cmp -s <(tail -c +$((0x3400 + 1)) "$folder/log/eps.bin" 2>/dev/null) \
+        <(tail -c +$((0x3400 + 1)) "$folder/EPS.BIN"); then
+        fail "the committed EPS data differ from the EPS image"
+    fi
+    local writes
+    writes=$(kernel_drive_commands "$folder" | grep -c '^updater 3B 0[45] 00 ')
+    [ "$writes" -eq "$chunks" ] || fail "$writes chunks reached the drive, expected $chunks"
+}
+
+case_kernel_flash_error()
+{
+    local folder
+    folder=$(new_folder)
+    write_update_package "$folder" 1.00 $((16 * 8192)) "UPDATE WAIT TIME=1"
+    model_drive "$folder" 1.00 "fault = write-buffer mode=5 sense=09-86-00"
+    serve_kernel_drive "$folder" || return
+    set_windows_version win7
+    start_program "$folder"
+    expect_idle || { retire_kernel_drive "$folder"; return; }
+    press "$MODEL_TITLE" 1
+    expect_box "$ERROR_TITLE" 'Firmware update is failed.\n\nFlash rom check sum error. (Code 09-86-00)'
+    screenshot kernel_flash_error
+    press "$ERROR_TITLE" 1
+    expect_gone "$ERROR_TITLE"
+    press "$MODEL_TITLE" 2
+    expect_exit
+    retire_kernel_drive "$folder"
+
+    if [ -e "$folder/log/flash.bin" ]; then fail "the drive flashed an image"; fi
+    # After the failed final chunk the program sends the drive nothing more.
+    local after
+    after=$(kernel_drive_commands "$folder" \
+        | awk '/^updater 3B 05 00 / { on = 1; next } on && $1 == "updater"' | wc -l)
+    [ "$after" -eq 0 ] || fail "$after commands of the program followed the failed final chunk"
+}
