@@ -36,6 +36,13 @@ target_link_libraries(wintext PRIVATE user32)
 target_link_options(wintext PRIVATE ${ORV_STATIC_RUNTIME} -municode)
 set_target_properties(wintext PROPERTIES SUFFIX ".exe")
 
+# Talks to WNASPI32.DLL as the updater does; with --faulty, sends request
+# blocks the library must refuse.
+add_executable(aspi_probe tests/e2e/aspi_probe.cpp)
+orv_target_defaults(aspi_probe)
+target_link_options(aspi_probe PRIVATE ${ORV_STATIC_RUNTIME})
+set_target_properties(aspi_probe PROPERTIES SUFFIX ".exe")
+
 # Checks of the Win32 services and class library, run under Wine by the harness.
 add_executable(classlib_check tests/e2e/classlib_check.cpp resources/orvupdate.rc)
 orv_target_defaults(classlib_check)

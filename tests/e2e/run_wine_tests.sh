@@ -23,6 +23,7 @@ ARTIFACTS=${ORV_ARTIFACTS:-$SOURCE_DIR/artifacts/e2e/$(basename "$BUILD_DIR")}
 PROGRAM=$BUILD_DIR/UPDATE.EXE
 WINTEXT=$BUILD_DIR/wintext.exe
 CLASSLIB_CHECK=$BUILD_DIR/classlib_check.exe
+ASPI_PROBE=$BUILD_DIR/aspi_probe.exe
 ASPI_DLL=$BUILD_DIR/WNASPI32.DLL
 RUNS=$BUILD_DIR/e2e-runs
 WAIT_MS=${ORV_E2E_WAIT_MS:-20000}
@@ -728,6 +729,40 @@ selected=0"
     fi
 }
 
+# The virtual drive library checks every request block it receives against
+# the published layout of this build's word size and refuses a faulty one
+# (SS_INVALID_SRB, a line in errors.log) before any drive sees it: the probe
+# sends sound blocks, which must be served, and faulty ones (the other word
+# size's layout, reserved fields set, command block lengths that do not fit,
+# sense area, data buffer or event that is not there).
+case_aspi_refuses_faulty_blocks()
+{
+    local folder output refused
+    folder=$(new_folder)
+    if [ ! -f "$ASPI_PROBE" ]; then fail "$ASPI_PROBE is not built"; return 1; fi
+    use_virtual_drive "$folder" || return 1
+    cp "$ASPI_PROBE" "$folder/aspi_probe.exe"
+    model_drive "$folder" 1.00 "completion = deferred"
+    if ! output=$(cd "$folder" && WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wnaspi32=n" \
+        ORV_VIRTUAL_LOG="$(windows_path "$folder/log")" timeout 60 "$PROGRAM_WINE" \
+        aspi_probe.exe --faulty 2>"$folder/probe.err"); then
+        fail "the library served a faulty block or refused a sound one:"$'\n'"$output"
+        return 1
+    fi
+    log "  $(printf '%s\n' "$output" | tail -1)"
+    refused=$(printf '%s\n' "$output" | sed -n 's/^[0-9]* served, \([0-9]*\) refused.*/\1/p')
+    if [ "$(grep -c '^refused request block' "$folder/log/errors.log" 2>/dev/null)" != "$refused" ]
+    then
+        fail "errors.log does not name the $refused refused blocks:"$'\n'"$(cat "$folder/log/errors.log" 2>&1)"
+    fi
+    # Only the sound INQUIRY blocks reached the drive.
+    local others
+    others=$(drive_commands "$folder" | grep -v '^0:1 12 00 00 00 24 00\( 00 00 00 00 00 00\)\? | in 36 | srb 01 ')
+    if [ -n "$others" ]; then fail "the drive received:"$'\n'"$others"; fi
+    # Expected here, unlike in every other case (see check_library_errors).
+    mv "$folder/log/errors.log" "$folder/refused.log" 2>/dev/null
+}
+
 # Without an ASPI library the 9x-family program cannot reach a drive.
 case_aspi_library_missing_win98()
 {
@@ -1032,6 +1067,19 @@ restart_without_copy_on()
 
 # ---- runner -----------------------------------------------------------------
 
+# check_library_errors MARKER: the virtual drive library logged no error
+# (a refused request block, a description line not understood) in a run
+# folder of the current case made after MARKER.
+check_library_errors()
+{
+    local logs
+    logs=$(find "$RUNS" -path "$RUNS/$CASE_NAME.*/log/errors.log" -newer "$1" 2>/dev/null)
+    if [ -n "$logs" ]; then
+        # shellcheck disable=SC2086
+        fail "the virtual drive library logged errors:"$'\n'"$(cat $logs)"
+    fi
+}
+
 main()
 {
     for tool in "$PROGRAM" "$WINTEXT" "$CLASSLIB_CHECK"; do
@@ -1064,8 +1112,11 @@ main()
         CASE_NAME=$name
         CASE_FAILED=0
         log "case $name"
+        mkdir -p "$RUNS"
+        touch "$RUNS/.case-started"
         "case_$name"
         stop_program
+        check_library_errors "$RUNS/.case-started"
         # Every case starts on the NT family.
         if [ -n "$WINDOWS_VERSION" ] && [ "$WINDOWS_VERSION" != win10 ]; then
             set_windows_version win10
