@@ -814,10 +814,12 @@ case_full_update_win98()
         "$folder/UPDATE.INI"
     head -c 65536 /dev/urandom >"$folder/EPS.BIN"
     # The library completes each request later, from its own thread, through
-    # the request's event: the program waits on it as on a real adapter.
+    # the request's event: the program waits on it as on a real adapter. The
+    # drive is an ATAPI one (12-byte command blocks) on an adapter that takes
+    # only data buffers aligned to 32 bytes.
     model_drive "$folder" 1.00 "latency = 20" "eps-version = EPS0100" \
         "eps-new-version = EPS0200" "fault = write-buffer buffer=0x81 latency=1500" \
-        "completion = deferred"
+        "completion = deferred" "byte3 = 0x32" "[adapter 0]" "alignment = 0x1F"
     set_windows_version win98
     start_on_virtual_drives "$folder"
     run_update "$folder" full_update &
