@@ -1135,4 +1135,9 @@ main()
     [ "$failed" -eq 0 ]
 }
 
-main "$@"
+# Sourced ("source run_wine_tests.sh BUILD_DIR"), the script only defines
+# its helpers and cases, for a harness that adds cases of its own and calls
+# main itself.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    main "$@"
+fi
