@@ -2,8 +2,8 @@
 # Runs every test: native unit and integration tests, the Linux .deb built,
 # installed into a throwaway root and run, the same unit tests under the
 # address/undefined and thread sanitizers, a short fuzz run of the package
-# reader, both Windows builds, and the end-to-end tests of the real Windows
-# program under Wine and Xvfb.
+# reader, both Windows builds, and the end-to-end tests of both builds of the
+# real Windows program (x86_64 and i686) under Wine and Xvfb.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 cd "$here"
@@ -56,8 +56,13 @@ cmake --build build/windows-x64 -j"$jobs"
 cmake --preset windows-x86 >/dev/null
 cmake --build build/windows-x86 -j"$jobs"
 
-step "Windows program end to end under Wine"
-tests/e2e/run_wine_tests.sh build/windows-x64 || status=1
+# One list of cases, two builds: the i686 program runs under 32-bit Wine.
+for build in windows-x64 windows-x86; do
+  step "Windows program end to end under Wine ($build)"
+  started=$SECONDS
+  tests/e2e/run_wine_tests.sh "build/$build" || status=1
+  echo "($build: $((SECONDS - started)) s)"
+done
 
 echo
 if [ "$status" -eq 0 ]; then echo "All test stages passed."; else echo "Some test stage FAILED."; fi

@@ -36,6 +36,13 @@ target_link_libraries(wintext PRIVATE user32)
 target_link_options(wintext PRIVATE ${ORV_STATIC_RUNTIME} -municode)
 set_target_properties(wintext PROPERTIES SUFFIX ".exe")
 
+# Talks to WNASPI32.DLL as the updater does; with --faulty, sends request
+# blocks the library must refuse.
+add_executable(aspi_probe tests/e2e/aspi_probe.cpp)
+orv_target_defaults(aspi_probe)
+target_link_options(aspi_probe PRIVATE ${ORV_STATIC_RUNTIME})
+set_target_properties(aspi_probe PROPERTIES SUFFIX ".exe")
+
 # Checks of the Win32 services and class library, run under Wine by the harness.
 add_executable(classlib_check tests/e2e/classlib_check.cpp resources/orvupdate.rc)
 orv_target_defaults(classlib_check)
@@ -43,10 +50,10 @@ target_link_libraries(classlib_check PRIVATE orv_platform_win32 orv_system comct
 target_link_options(classlib_check PRIVATE ${ORV_STATIC_RUNTIME})
 set_target_properties(classlib_check PROPERTIES SUFFIX ".exe")
 
-# End-to-end tests of UPDATE.EXE under Wine: 64-bit builds (the 64-bit Wine
-# runs them here), once the application's start-up is part of the program.
+# End-to-end tests of UPDATE.EXE under Wine, for either build: the harness
+# runs a 32-bit build under the 32-bit Wine.
 enable_testing()
-if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND EXISTS ${PROJECT_SOURCE_DIR}/app/UpdaterApp.cpp)
+if(EXISTS ${PROJECT_SOURCE_DIR}/app/UpdaterApp.cpp)
   add_test(NAME wine_e2e
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/e2e/run_wine_tests.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(wine_e2e PROPERTIES TIMEOUT 900)

@@ -48,7 +48,11 @@ int AspiTransport::execute(const DriveEntry& entry, uint8_t* buffer, uint32_t le
 
     uint8_t* data = buffer;
     uint8_t* copy = nullptr;
-    if ((flags & SRB_DIR_OUT) != 0) {
+    // A buffer for data in that sits off the adapter's alignment is read
+    // through an aligned copy as well: the adapter would refuse it.
+    const bool readThroughCopy =
+        (flags & SRB_DIR_OUT) == 0 && needsAlignedCopy(buffer, length, entry.alignmentMask);
+    if ((flags & SRB_DIR_OUT) != 0 || readThroughCopy) {
         // The caller's data is never handed to the library itself.
         copy = allocateAligned(length, entry.alignmentMask);
         if (copy == nullptr) {
@@ -90,6 +94,7 @@ int AspiTransport::execute(const DriveEntry& entry, uint8_t* buffer, uint32_t le
         (executeBlock.SenseArea[2] != 0 || commandRefusedByTarget(executeBlock.SRB_TargStat)))
         result = TargetFailed;
 
+    if (readThroughCopy) std::memcpy(buffer, copy, length);
     releaseAligned(copy);
     sys().closeEvent(event);
     return result;

@@ -73,9 +73,22 @@ int PassThroughTransport::execute(const DriveEntry& entry, uint8_t* buffer, uint
 
     uint8_t* data = buffer;
     uint8_t* copy = nullptr;
+    bool readThroughCopy = false;
     switch (flags & (SRB_DIR_IN | SRB_DIR_OUT)) {
     case SRB_DIR_IN:
         request.dataIn = SCSI_IOCTL_DATA_IN_;
+        // A buffer off the adapter's alignment is read through an aligned
+        // copy: the system would refuse it.
+        if (needsAlignedCopy(buffer, length, capabilities.alignmentMask)) {
+            copy = allocateAligned(length, capabilities.alignmentMask);
+            if (copy == nullptr) {
+                access.closeDevice(device);
+                return NoMemory;
+            }
+            std::memcpy(copy, buffer, length);
+            data = copy;
+            readThroughCopy = true;
+        }
         break;
     case SRB_DIR_OUT:
         request.dataIn = SCSI_IOCTL_DATA_OUT_;
@@ -122,6 +135,7 @@ int PassThroughTransport::execute(const DriveEntry& entry, uint8_t* buffer, uint
         result = SystemError;
     }
 
+    if (readThroughCopy) std::memcpy(buffer, copy, length);
     releaseAligned(copy);
     access.closeDevice(device);
     return result;

@@ -6,8 +6,10 @@
 #   run_wine_tests.sh WINDOWS_BUILD_DIR [CASE...]
 #
 # CASE names a function below without its "case_" prefix; without any, every
-# case runs. Screenshots go to $ORV_ARTIFACTS (default: artifacts/e2e in the
-# source tree). Exit status 0 only when every case passed.
+# case runs. The same cases run against an x86_64 and an i686 build: the
+# build's programs run under the Wine of their bitness (see PROGRAM_WINE).
+# Screenshots go to $ORV_ARTIFACTS (default: artifacts/e2e/BUILD-DIR-NAME in
+# the source tree). Exit status 0 only when every case passed.
 #
 # A case is a function named case_NAME: it makes a folder with new_folder,
 # writes a package into it, starts the program with start_program and checks
@@ -17,10 +19,11 @@ set -u
 SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 BUILD_DIR=$(cd "${1:?usage: run_wine_tests.sh WINDOWS_BUILD_DIR [CASE...]}" && pwd)
 shift
-ARTIFACTS=${ORV_ARTIFACTS:-$SOURCE_DIR/artifacts/e2e}
+ARTIFACTS=${ORV_ARTIFACTS:-$SOURCE_DIR/artifacts/e2e/$(basename "$BUILD_DIR")}
 PROGRAM=$BUILD_DIR/UPDATE.EXE
 WINTEXT=$BUILD_DIR/wintext.exe
 CLASSLIB_CHECK=$BUILD_DIR/classlib_check.exe
+ASPI_PROBE=$BUILD_DIR/aspi_probe.exe
 ASPI_DLL=$BUILD_DIR/WNASPI32.DLL
 RUNS=$BUILD_DIR/e2e-runs
 WAIT_MS=${ORV_E2E_WAIT_MS:-20000}
@@ -47,18 +50,69 @@ fail()
 
 # ---- machinery --------------------------------------------------------------
 
-wine_cmd()
+# pe_machine FILE: the machine a Windows executable is built for (i386 or
+# x86_64), from its PE header.
+pe_machine()
 {
-    if command -v wine >/dev/null 2>&1; then wine "$@"; else wine64 "$@"; fi
+    local header machine
+    header=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+    [ -n "$header" ] || return 1
+    machine=$(od -An -tx2 -j$((header + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
+    case "$machine" in
+    014c) echo i386 ;;
+    8664) echo x86_64 ;;
+    *) return 1 ;;
+    esac
+}
+
+# first_program CANDIDATE...: the first candidate that can be run.
+first_program()
+{
+    local candidate
+    for candidate in "$@"; do
+        if [ -x "$candidate" ]; then echo "$candidate"; return 0; fi
+        if command -v "$candidate" >/dev/null 2>&1; then command -v "$candidate"; return 0; fi
+    done
+    return 1
+}
+
+# Two Wines take part. The prefix's own Wine (64-bit) makes and configures
+# the prefix: its reg.exe writes the 64-bit registry view that Wine's services
+# read. The build's Wine runs the build's programs (UPDATE.EXE, wintext.exe,
+# classlib_check.exe): the 32-bit loader for an i686 build, which runs in the
+# 64-bit prefix as its WoW64 half, the 64-bit one for an x86_64 build. A
+# window reader must be of the program's bitness to read its progress bar.
+# ORV_WINE overrides the build's Wine, ORV_PREFIX_WINE the prefix's.
+BUILD_MACHINE=$(pe_machine "$PROGRAM" || echo x86_64)
+PREFIX_WINE=${ORV_PREFIX_WINE:-$(first_program /usr/lib/wine/wine64 wine64 wine)}
+if [ "$BUILD_MACHINE" = i386 ]; then
+    PROGRAM_WINE=${ORV_WINE:-$(first_program /usr/lib/wine/wine wine)}
+else
+    PROGRAM_WINE=${ORV_WINE:-$(first_program /usr/lib/wine/wine64 wine64 wine)}
+fi
+WINESERVER=$(first_program /usr/lib/wine/wineserver64 wineserver)
+
+# prefix_wine ARGS...: a tool of the prefix itself (wineboot, reg, cmd ...).
+prefix_wine()
+{
+    "$PREFIX_WINE" "$@"
+}
+
+# program_wine ARGS...: a program of the build under test.
+program_wine()
+{
+    "$PROGRAM_WINE" "$@"
+}
+
+# reg_add KEY VALUE-ARGS...: a registry value in the prefix's 64-bit view.
+reg_add()
+{
+    prefix_wine reg add "$@" /f >/dev/null 2>&1
 }
 
 wineserver_cmd()
 {
-    if command -v wineserver >/dev/null 2>&1; then
-        wineserver "$@"
-    else
-        /usr/lib/wine/wineserver64 "$@"
-    fi
+    "$WINESERVER" "$@"
 }
 
 start_display()
@@ -88,10 +142,9 @@ start_display()
 make_prefix()
 {
     rm -rf "$WINEPREFIX"
-    wine_cmd wineboot -i >/dev/null 2>&1
-    wine_cmd reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    wine_cmd reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f \
-        >/dev/null 2>&1
+    WINEARCH=win64 prefix_wine wineboot -i >/dev/null 2>&1
+    reg_add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default
+    reg_add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768
     use_japanese_fonts
     wineserver_cmd -w
 }
@@ -104,16 +157,14 @@ use_japanese_fonts()
     local face
     [ -n "$(fc-list :lang=ja file 2>/dev/null | grep -i ipag)" ] || return 0
     for face in Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" Arial; do
-        wine_cmd reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-            /v "$face" /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic' /f >/dev/null 2>&1
+        reg_add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+            /v "$face" /t REG_MULTI_SZ /d 'ipagp.ttf,IPAPGothic'
     done
     for face in 'MS UI Gothic' 'MS PGothic' 'ＭＳ Ｐゴシック'; do
-        wine_cmd reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAPGothic /f \
-            >/dev/null 2>&1
+        reg_add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAPGothic
     done
     for face in 'MS Gothic' 'ＭＳ ゴシック'; do
-        wine_cmd reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAGothic /f \
-            >/dev/null 2>&1
+        reg_add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAGothic
     done
 }
 
@@ -121,7 +172,7 @@ use_japanese_fonts()
 set_windows_version()
 {
     WINDOWS_VERSION=$1
-    wine_cmd reg add 'HKCU\Software\Wine' /v Version /d "$1" /f >/dev/null 2>&1
+    reg_add 'HKCU\Software\Wine' /v Version /d "$1"
     wineserver_cmd -w
 }
 
@@ -161,7 +212,7 @@ start_program()
     local folder=$1
     shift
     cp "$PROGRAM" "$folder/UPDATE.EXE"
-    (cd "$folder" && exec env "$@" "$(command -v wine || command -v wine64)" UPDATE.EXE \
+    (cd "$folder" && exec env "$@" "$PROGRAM_WINE" UPDATE.EXE \
         >"$folder/program.log" 2>&1) &
     PROGRAM_PID=$!
 }
@@ -178,7 +229,7 @@ stop_program()
 # wintext ARGS...: runs the window reader; its output lands in $OUTPUT.
 wintext()
 {
-    OUTPUT=$(wine_cmd "$WINTEXT" "$@" 2>/dev/null)
+    OUTPUT=$(program_wine "$WINTEXT" "$@" 2>/dev/null)
 }
 
 # expect_box CAPTION TEXT: a message box titled CAPTION appears and says TEXT.
@@ -373,8 +424,8 @@ expect_idle()
 wine_temp_folder()
 {
     local folder
-    folder=$(wine_cmd cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
-    folder=$(wine_cmd winepath -u "$folder" 2>/dev/null)
+    folder=$(prefix_wine cmd /c 'echo %TEMP%' 2>/dev/null | tr -d '\r')
+    folder=$(prefix_wine winepath -u "$folder" 2>/dev/null)
     [ -n "$folder" ] && [ -d "$folder" ] && printf '%s\n' "${folder%/}"
 }
 
@@ -437,7 +488,7 @@ run_update()
     local folder=$1 shots=${2:-} status=0
     expect_control "$MODEL_TITLE" 1032 "$SELECT_TEXT" || return 1
     press "$MODEL_TITLE" 1 || return 1
-    wine_cmd "$WINTEXT" watch "$MODEL_TITLE" 60000 "~ - Upgrade Program" \
+    program_wine "$WINTEXT" watch "$MODEL_TITLE" 60000 "~ - Upgrade Program" \
         >"$folder/watch.log" 2>/dev/null &
     local watcher=$!
     if [ -n "$shots" ]; then
@@ -485,7 +536,7 @@ case_class_library()
     local folder output
     folder=$(new_folder)
     cp "$CLASSLIB_CHECK" "$folder/classlib_check.exe"
-    if ! output=$(cd "$folder" && timeout 120 "$(command -v wine || command -v wine64)" \
+    if ! output=$(cd "$folder" && timeout 120 "$PROGRAM_WINE" \
         classlib_check.exe 2>/dev/null); then
         fail "class library checks failed:"$'\n'"$output"
         return 1
@@ -678,6 +729,40 @@ selected=0"
     fi
 }
 
+# The virtual drive library checks every request block it receives against
+# the published layout of this build's word size and refuses a faulty one
+# (SS_INVALID_SRB, a line in errors.log) before any drive sees it: the probe
+# sends sound blocks, which must be served, and faulty ones (the other word
+# size's layout, reserved fields set, command block lengths that do not fit,
+# sense area, data buffer or event that is not there).
+case_aspi_refuses_faulty_blocks()
+{
+    local folder output refused
+    folder=$(new_folder)
+    if [ ! -f "$ASPI_PROBE" ]; then fail "$ASPI_PROBE is not built"; return 1; fi
+    use_virtual_drive "$folder" || return 1
+    cp "$ASPI_PROBE" "$folder/aspi_probe.exe"
+    model_drive "$folder" 1.00 "completion = deferred"
+    if ! output=$(cd "$folder" && WINEDLLOVERRIDES="$WINEDLLOVERRIDES;wnaspi32=n" \
+        ORV_VIRTUAL_LOG="$(windows_path "$folder/log")" timeout 60 "$PROGRAM_WINE" \
+        aspi_probe.exe --faulty 2>"$folder/probe.err"); then
+        fail "the library served a faulty block or refused a sound one:"$'\n'"$output"
+        return 1
+    fi
+    log "  $(printf '%s\n' "$output" | tail -1)"
+    refused=$(printf '%s\n' "$output" | sed -n 's/^[0-9]* served, \([0-9]*\) refused.*/\1/p')
+    if [ "$(grep -c '^refused request block' "$folder/log/errors.log" 2>/dev/null)" != "$refused" ]
+    then
+        fail "errors.log does not name the $refused refused blocks:"$'\n'"$(cat "$folder/log/errors.log" 2>&1)"
+    fi
+    # Only the sound INQUIRY blocks reached the drive.
+    local others
+    others=$(drive_commands "$folder" | grep -v '^0:1 12 00 00 00 24 00\( 00 00 00 00 00 00\)\? | in 36 | srb 01 ')
+    if [ -n "$others" ]; then fail "the drive received:"$'\n'"$others"; fi
+    # Expected here, unlike in every other case (see check_library_errors).
+    mv "$folder/log/errors.log" "$folder/refused.log" 2>/dev/null
+}
+
 # Without an ASPI library the 9x-family program cannot reach a drive.
 case_aspi_library_missing_win98()
 {
@@ -729,10 +814,12 @@ case_full_update_win98()
         "$folder/UPDATE.INI"
     head -c 65536 /dev/urandom >"$folder/EPS.BIN"
     # The library completes each request later, from its own thread, through
-    # the request's event: the program waits on it as on a real adapter.
+    # the request's event: the program waits on it as on a real adapter. The
+    # drive is an ATAPI one (12-byte command blocks) on an adapter that takes
+    # only data buffers aligned to 32 bytes.
     model_drive "$folder" 1.00 "latency = 20" "eps-version = EPS0100" \
         "eps-new-version = EPS0200" "fault = write-buffer buffer=0x81 latency=1500" \
-        "completion = deferred"
+        "completion = deferred" "byte3 = 0x32" "[adapter 0]" "alignment = 0x1F"
     set_windows_version win98
     start_on_virtual_drives "$folder"
     run_update "$folder" full_update &
@@ -838,7 +925,7 @@ start_named()
     local folder=$1 name=$2
     shift 2
     cp "$PROGRAM" "$folder/$name"
-    (cd "$folder" && exec env "$@" "$(command -v wine || command -v wine64)" "$name" \
+    (cd "$folder" && exec env "$@" "$PROGRAM_WINE" "$name" \
         >"$folder/program.log" 2>&1) &
     PROGRAM_PID=$!
 }
@@ -982,6 +1069,19 @@ restart_without_copy_on()
 
 # ---- runner -----------------------------------------------------------------
 
+# check_library_errors MARKER: the virtual drive library logged no error
+# (a refused request block, a description line not understood) in a run
+# folder of the current case made after MARKER.
+check_library_errors()
+{
+    local logs
+    logs=$(find "$RUNS" -path "$RUNS/$CASE_NAME.*/log/errors.log" -newer "$1" 2>/dev/null)
+    if [ -n "$logs" ]; then
+        # shellcheck disable=SC2086
+        fail "the virtual drive library logged errors:"$'\n'"$(cat $logs)"
+    fi
+}
+
 main()
 {
     for tool in "$PROGRAM" "$WINTEXT" "$CLASSLIB_CHECK"; do
@@ -990,6 +1090,11 @@ main()
             exit 2
         fi
     done
+    if [ -z "$PROGRAM_WINE" ] || [ -z "$PREFIX_WINE" ]; then
+        log "no Wine to run a $BUILD_MACHINE program (32-bit programs need wine32:i386)"
+        exit 2
+    fi
+    log "$BUILD_MACHINE build: programs under $PROGRAM_WINE, prefix by $PREFIX_WINE"
     trap cleanup EXIT
     start_display || exit 2
     make_prefix
@@ -1009,8 +1114,11 @@ main()
         CASE_NAME=$name
         CASE_FAILED=0
         log "case $name"
+        mkdir -p "$RUNS"
+        touch "$RUNS/.case-started"
         "case_$name"
         stop_program
+        check_library_errors "$RUNS/.case-started"
         # Every case starts on the NT family.
         if [ -n "$WINDOWS_VERSION" ] && [ "$WINDOWS_VERSION" != win10 ]; then
             set_windows_version win10
@@ -1027,4 +1135,9 @@ main()
     [ "$failed" -eq 0 ]
 }
 
-main "$@"
+# Sourced ("source run_wine_tests.sh BUILD_DIR"), the script only defines
+# its helpers and cases, for a harness that adds cases of its own and calls
+# main itself.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    main "$@"
+fi

@@ -161,6 +161,7 @@ public:
     uint8_t haInquiryStatus = SS_COMP;
     uint8_t deviceType = 5;
     uint8_t deviceStatus = SS_COMP;
+    std::vector<uint8_t> dataToReturn; // written into data-in buffers
 
     // --- record ---
     int loads = 0;
@@ -210,6 +211,10 @@ public:
             copyWasLiveWhileSent = AllocationWatch::live > 0;
             std::memset(block->SRB_BufPointer, 0xEE, block->SRB_BufLen);
         }
+        if ((block->SRB_Flags & SRB_DIR_IN) != 0 && block->SRB_BufPointer != nullptr &&
+            !dataToReturn.empty())
+            std::memcpy(block->SRB_BufPointer, dataToReturn.data(),
+                        std::min<size_t>(dataToReturn.size(), block->SRB_BufLen));
         if (!completeLater) {
             finish(*block);
             // A transport that waited anyway must not hang the test.

@@ -283,6 +283,33 @@ TEST_F(PassThroughTest, DataOutCopyIsAlignedAndTheCallersBufferIsNeverTouched)
     }
 }
 
+// A data-in buffer off the adapter's alignment goes through an aligned copy
+// whose data reach the caller; an aligned one is handed over as it is.
+TEST_F(PassThroughTest, DataInOffTheAdapterAlignmentIsReadThroughAnAlignedCopy)
+{
+    struct Row {
+        uint32_t mask, offset;
+    };
+    const Row rows[] = {{0, 1}, {3, 0}, {3, 1}, {0x1F, 4}, {0x3F, 32}};
+    const uint8_t cdb[12] = {0x3C, 0x02, 0x84, 0, 0, 0, 0, 0, 7};
+    access.dataToReturn = {'E', 'P', 'S', '0', '2', '0', '0'};
+    for (const Row& row : rows) {
+        access.alignmentMask = row.mask;
+        AllocationWatch::made.clear();
+        alignas(64) uint8_t storage[128] = {};
+        uint8_t* buffer = storage + row.offset;
+        EXPECT_EQ(run(buffer, 7, cdb, 10, SRB_DIR_IN), Ok);
+        const bool copied = (row.offset & row.mask) != 0;
+        EXPECT_EQ(access.sent.dataBuffer == buffer, !copied) << row.mask;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(access.sent.dataBuffer) & row.mask, 0u);
+        EXPECT_EQ(AllocationWatch::made.size(), copied ? 1u : 0u);
+        EXPECT_EQ(std::vector<uint8_t>(buffer, buffer + 7), access.dataToReturn) << row.mask;
+        EXPECT_EQ(buffer[7], 0) << "nothing beyond the buffer";
+        EXPECT_EQ(AllocationWatch::live, 0);
+        EXPECT_EQ(access.liveHandles, 0);
+    }
+}
+
 TEST_F(PassThroughTest, FailedCapabilitiesQueryMeansNoAlignment)
 {
     // The fake leaves a 4 KiB mask in the answer of the failed query; the copy

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "virtualdrive/aspidll/blockcheck.h"
 #include "virtualdrive/core/VirtualAspiHost.h"
 #include "virtualdrive/core/VirtualBus.h"
 
@@ -162,7 +163,7 @@ DWORD __cdecl GetASPI32SupportInfo(void)
 
 DWORD __cdecl SendASPI32Command(void* block)
 {
-    if (block == nullptr) return kSsInvalidSrb;
+    if (block == nullptr || refuseFaultyBlock(block)) return kSsInvalidSrb;
     Library& lib = library();
     uint32_t answer = 0;
     if (lib.host().accept(block, answer) == VirtualAspiStep::CompleteLater) {
