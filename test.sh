@@ -2,8 +2,10 @@
 # Runs every test: native unit and integration tests, the Linux .deb built,
 # installed into a throwaway root and run, the same unit tests under the
 # address/undefined and thread sanitizers, a short fuzz run of the package
-# reader, both Windows builds, and the end-to-end tests of both builds of the
-# real Windows program (x86_64 and i686) under Wine and Xvfb.
+# reader, both Windows builds, the end-to-end tests of both builds of the
+# real Windows program (x86_64 and i686) under Wine and Xvfb, and the
+# real-kernel stage: a QEMU machine with Debian's kernel running both programs
+# against the virtual drive served as a SCSI CD-ROM.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 cd "$here"
@@ -63,6 +65,9 @@ for build in windows-x64 windows-x86; do
   tests/e2e/run_wine_tests.sh "build/$build" || status=1
   echo "($build: $((SECONDS - started)) s)"
 done
+
+step "A real kernel: both programs against the virtual drive served as a SCSI CD-ROM in a VM"
+tests/kernel/run_kernel_tests.sh build/linux build/windows-x64 build/windows-x86 || status=1
 
 echo
 if [ "$status" -eq 0 ]; then echo "All test stages passed."; else echo "Some test stage FAILED."; fi

@@ -25,10 +25,10 @@ WINTEXT=$BUILD_DIR/wintext.exe
 CLASSLIB_CHECK=$BUILD_DIR/classlib_check.exe
 ASPI_PROBE=$BUILD_DIR/aspi_probe.exe
 ASPI_DLL=$BUILD_DIR/WNASPI32.DLL
-RUNS=$BUILD_DIR/e2e-runs
+RUNS=${ORV_E2E_RUNS:-$BUILD_DIR/e2e-runs}
 WAIT_MS=${ORV_E2E_WAIT_MS:-20000}
 
-export WINEPREFIX=$BUILD_DIR/wine-e2e
+export WINEPREFIX=${ORV_E2E_PREFIX:-$BUILD_DIR/wine-e2e}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 export LC_ALL=${LC_ALL:-C.UTF-8}
@@ -139,8 +139,11 @@ start_display()
 
 # A fresh Wine prefix whose windows live on one virtual desktop: no window
 # manager is needed and hidden windows cost no waiting.
+# ORV_E2E_KEEP_PREFIX=1 keeps a prefix made before (the real-kernel stage
+# makes it on the host, where Wine starts fast, and uses it in the machine).
 make_prefix()
 {
+    if [ "${ORV_E2E_KEEP_PREFIX:-0}" = 1 ] && [ -f "$WINEPREFIX/system.reg" ]; then return 0; fi
     rm -rf "$WINEPREFIX"
     WINEARCH=win64 prefix_wine wineboot -i >/dev/null 2>&1
     reg_add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default
@@ -382,6 +385,17 @@ write_update_package()
         "USE BINARY INFORMATION=NO" \
         "$@"
     head -c "$size" /dev/urandom >"$folder/FIRM.BIN"
+}
+
+# write_eps_update_package FOLDER SIZE: the package of write_update_package
+# for firmware 1.00 with a settle wait of 2 s, and an EPS image EPS.BIN
+# (65536 bytes, version EPS0200).
+write_eps_update_package()
+{
+    write_update_package "$1" 1.00 "$2" "UPDATE WAIT TIME=2"
+    sed -i 's/^\[OPTION\]/EPS FIRMWAREFILENAME=EPS.BIN\r\nEPS VERSION=EPS0200\r\n[OPTION]/' \
+        "$1/UPDATE.INI"
+    head -c 65536 /dev/urandom >"$1/EPS.BIN"
 }
 
 # One drive of the package's model at ASPI address 0:1 with firmware
@@ -809,10 +823,7 @@ case_full_update_win98()
 {
     local folder chunks=64 size=$((64 * 8192 + 3000))
     folder=$(new_folder)
-    write_update_package "$folder" 1.00 "$size" "UPDATE WAIT TIME=2"
-    sed -i 's/^\[OPTION\]/EPS FIRMWAREFILENAME=EPS.BIN\r\nEPS VERSION=EPS0200\r\n[OPTION]/' \
-        "$folder/UPDATE.INI"
-    head -c 65536 /dev/urandom >"$folder/EPS.BIN"
+    write_eps_update_package "$folder" "$size"
     # The library completes each request later, from its own thread, through
     # the request's event: the program waits on it as on a real adapter. The
     # drive is an ATAPI one (12-byte command blocks) on an adapter that takes

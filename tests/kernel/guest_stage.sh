@@ -16,8 +16,8 @@ mkdir -p "$results/linux"
 for build in "$@"; do
     name=$(basename "$build")
     echo "wine: $name, pass-through on the kernel's drive"
-    ORV_KERNEL_DRIVE=1 ORV_E2E_RUNS="$results/$name" ORV_ARTIFACTS="$results/$name/screenshots" \
-        ORV_E2E_PREFIX="$results/wine-prefix" \
-        "$here/../e2e/run_wine_tests.sh" "$build" kernel_full_update kernel_flash_error || status=1
+    ORV_E2E_KEEP_PREFIX=1 ORV_E2E_PREFIX="$results/wine-prefix" ORV_E2E_RUNS="$results/$name" \
+        ORV_ARTIFACTS="$results/$name/screenshots" \
+        "$here/../e2e/run_kernel_wine_tests.sh" "$build" || status=1
 done
 exit "$status"
