@@ -125,10 +125,14 @@ struct OpenDrive {
 // one: opening and closing the block node /dev/srN is not silent (the open
 // checks for a media change, the last close unlocks the door with PREVENT
 // ALLOW MEDIUM REMOVAL), and the updater opens the drive for every command.
-struct DriveNode {
-    std::string name; // "sr0"
-    std::string path; // "/dev/sg0", or "/dev/sr0" without the sg driver
+struct NodePath {
+    std::string path; // "/dev/sg0" or "/dev/sr0"
     dev_t device;
+};
+
+struct DriveNode {
+    std::string name;            // "sr0"
+    std::vector<NodePath> paths; // the generic node first, then the block node
 };
 
 std::string genericNodeOf(const std::string& name)
@@ -147,11 +151,13 @@ const std::vector<DriveNode>& drivesOfThisRun()
     static const std::vector<DriveNode> nodes = [] {
         std::vector<DriveNode> found;
         for (const std::string& name : opticalDrives()) {
-            std::string path = genericNodeOf(name);
-            if (path.empty()) path = "/dev/" + name;
-            struct stat info {};
-            const bool known = stat(path.c_str(), &info) == 0;
-            found.push_back({name, path, known ? info.st_rdev : dev_t{0}});
+            DriveNode node{name, {}};
+            for (const std::string& path : {genericNodeOf(name), "/dev/" + name}) {
+                struct stat info {};
+                if (!path.empty() && stat(path.c_str(), &info) == 0)
+                    node.paths.push_back({path, info.st_rdev});
+            }
+            found.push_back(std::move(node));
         }
         return found;
     }();
@@ -194,24 +200,32 @@ public:
             return nullptr;
         }
         std::lock_guard lock(mutex_);
-        const std::string key = node->path + (readWrite ? ":rw" : ":ro");
+        const std::string key = name + (readWrite ? ":rw" : ":ro");
         if (const auto kept = kept_.find(key); kept != kept_.end())
             return new OpenDrive{kept->second, name};
-        const int mode = (readWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
-        const int fd = open(node->path.c_str(), mode);
-        if (fd < 0) {
-            error_ = static_cast<uint32_t>(errno);
-            return nullptr;
+        // A user who may use the drive but not its generic node (the group
+        // that owns /dev/srN, say) reaches it through the block node; writing
+        // firmware needs root, which may open the generic node.
+        error_ = ENOENT;
+        for (const NodePath& candidate : node->paths) {
+            const int mode = (readWrite ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+            const int fd = open(candidate.path.c_str(), mode);
+            if (fd < 0) {
+                error_ = static_cast<uint32_t>(errno);
+                if (errno == EACCES || errno == EPERM) continue;
+                return nullptr;
+            }
+            // The node must still be the drive it was when the letters were given.
+            struct stat info {};
+            if (fstat(fd, &info) != 0 || info.st_rdev != candidate.device) {
+                close(fd);
+                error_ = ENODEV;
+                return nullptr;
+            }
+            kept_.emplace(key, fd);
+            return new OpenDrive{fd, name};
         }
-        // The node must still be the drive it was when the letters were given.
-        struct stat info {};
-        if (fstat(fd, &info) != 0 || info.st_rdev != node->device) {
-            close(fd);
-            error_ = ENODEV;
-            return nullptr;
-        }
-        kept_.emplace(key, fd);
-        return new OpenDrive{fd, name};
+        return nullptr;
     }
 
     bool getCapabilities(Handle device, ScsiCapabilities& answer) override
@@ -306,7 +320,7 @@ private:
 
     uint32_t error_ = 0;
     std::mutex mutex_;
-    std::map<std::string, int> kept_;           // "/dev/sg0:rw" -> descriptor
+    std::map<std::string, int> kept_;           // "sr0:rw" -> descriptor
     std::map<std::string, uint32_t> alignment_; // "sr0" -> alignment mask
 };
 
