@@ -72,6 +72,7 @@ run_program()
     "$PROGRAM" --yes --drive sr0 --json "$FOLDER/package" >"$FOLDER/program.json" \
         2>"$FOLDER/program.err" || status=$?
     monotonic_us >"$FOLDER/program.end"
+    cat /sys/block/sr0/events_poll_msecs >"$FOLDER/polling.after" 2>/dev/null
     echo "$status" >"$FOLDER/program.status"
     return "$status"
 }
@@ -92,6 +93,9 @@ expect_only_program_commands()
     between=$(commands | awk '$3 == "3B" && ($4 == "04" || $4 == "05") && $5 == "00" { if (other) bad++; on = 1; next }
                               on { other = 1 } END { print bad + 0 }')
     [ "$between" -eq 0 ] || fail "$between firmware chunks came after another command"
+    # The polling the check above relies on was on, and the program gave it back.
+    [ "$(cat "$FOLDER/polling.after")" = 2000 ] \
+        || fail "media polling after the program: $(cat "$FOLDER/polling.after"), expected 2000"
 }
 
 case_full_update()
