@@ -261,6 +261,11 @@ expect_control()
     local caption=$1 id=$2 text=$3
     if ! wintext wait "$caption" "$WAIT_MS"; then
         fail "no dialog titled \"$caption\" appeared"
+        wintext list
+        log "  dialogs on screen:"$'\n'"$OUTPUT"
+        local newest
+        newest=$(ls -td "$RUNS/$CASE_NAME".*/ 2>/dev/null | head -1)
+        log "  the program's output:"$'\n'"$(tail -5 "${newest}program.log" 2>/dev/null)"
         return 1
     fi
     local shown
@@ -1109,6 +1114,7 @@ main()
     trap cleanup EXIT
     start_display || exit 2
     make_prefix
+    if declare -F before_cases >/dev/null; then before_cases; fi
 
     local cases=("$@")
     if [ ${#cases[@]} -eq 0 ]; then

@@ -54,7 +54,7 @@ start()
     until grep -q '^orvtcmu: serving' "$results/orvtcmu.out" 2>/dev/null; do
         kill -0 "$(cat "$RUN/$name.pid")" 2>/dev/null || die "orvtcmu ended: $(cat "$results/orvtcmu.out")"
         i=$((i + 1))
-        [ $i -lt 200 ] || die "orvtcmu did not open the backstore"
+        [ $i -lt 600 ] || die "orvtcmu did not open the backstore"
         sleep 0.05
     done
     t1=$(now)

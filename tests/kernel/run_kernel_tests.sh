@@ -36,8 +36,12 @@ fi
     >"$RESULTS/stage.log" 2>&1
 status=$?
 grep -v '^\[ *[0-9.]*\]' "$RESULTS/stage.log" \
-    | grep -E '^(case |  ok|  FAIL|linux:|wine:|[0-9]+ passed|run-in-vm|guest:|median)' 
+    | grep -E '^(case |  ok|  FAIL|linux:|wine:|[0-9]+ passed|run-in-vm|guest:|median|  Wine)'
 echo "real-kernel stage: $(($(date +%s) - started)) s, status $status"
+if [ "$status" -ne 0 ] && [ "$status" -ne 125 ]; then
+    echo "--- the stage's log, after the last guest start:"
+    grep -v '^\[ *[0-9.]*\]' "$RESULTS/stage.log" | sed -n '/^guest:/,$p' | tail -60
+fi
 if [ "$status" -eq 125 ]; then
     echo "The virtual machine could not run the stage (see $RESULTS/stage.log):" \
          "this machine cannot start a QEMU guest with Debian's kernel." >&2
