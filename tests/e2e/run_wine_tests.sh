@@ -235,14 +235,24 @@ wintext()
     OUTPUT=$(program_wine "$WINTEXT" "$@" 2>/dev/null)
 }
 
+# After a window that did not appear: what is on the screen, and the end of
+# the output of the case's newest program.
+report_screen()
+{
+    local newest
+    wintext list
+    log "  dialogs on screen:"$'\n'"$OUTPUT"
+    newest=$(ls -td "$RUNS/$CASE_NAME".*/ 2>/dev/null | head -1)
+    log "  the program's output:"$'\n'"$(tail -5 "${newest}program.log" 2>/dev/null)"
+}
+
 # expect_box CAPTION TEXT: a message box titled CAPTION appears and says TEXT.
 expect_box()
 {
     local caption=$1 text=$2
     if ! wintext wait "$caption" "$WAIT_MS"; then
         fail "no message box titled \"$caption\" appeared"
-        wintext list
-        log "  dialogs on screen:"$'\n'"$OUTPUT"
+        report_screen
         return 1
     fi
     local shown
@@ -261,11 +271,7 @@ expect_control()
     local caption=$1 id=$2 text=$3
     if ! wintext wait "$caption" "$WAIT_MS"; then
         fail "no dialog titled \"$caption\" appeared"
-        wintext list
-        log "  dialogs on screen:"$'\n'"$OUTPUT"
-        local newest
-        newest=$(ls -td "$RUNS/$CASE_NAME".*/ 2>/dev/null | head -1)
-        log "  the program's output:"$'\n'"$(tail -5 "${newest}program.log" 2>/dev/null)"
+        report_screen
         return 1
     fi
     local shown
